@@ -1,0 +1,44 @@
+#include "app/updaterapp.h"
+
+#include "log/filelogsink.h"
+#include "log/logmessage.h"
+
+#include <QLockFile>
+#include <QNetworkReply>
+#include <QSslError>
+
+UpdaterApp::UpdaterApp(int &argc, char **argv)
+    : QCoreApplication(argc, argv),
+      serverName("ZorvanApplicationUpdater"),
+      ownsInstanceLock(false),
+      instanceLock(nullptr),
+      networkManager(nullptr),
+      localServer(nullptr),
+      transferLoop(nullptr)
+{
+    setOrganizationName(QStringLiteral("Orvella"));
+    setApplicationName(QStringLiteral("Software Updater"));
+    setApplicationVersion(QStringLiteral("2.0.1610051745"));
+
+    acquireInstanceGuard();
+
+    // Certificate problems are never ignored: whoever could answer in the server's
+    // place would choose what gets installed. Qt then fails the reply.
+    connect(&networkManager, &QNetworkAccessManager::sslErrors, this,
+            [](QNetworkReply *, const QList<QSslError> &errors) {
+                for (const QSslError &error : errors)
+                    updaterLog().info("    TLS ERROR: %s", qPrintable(error.errorString()));
+            });
+    connect(&networkManager, &QNetworkAccessManager::finished, this,
+            [](QNetworkReply *reply) { reply->deleteLater(); });
+
+    setLogOwner(this);
+}
+
+UpdaterApp::~UpdaterApp()
+{
+    releaseInstanceGuard();
+    delete instanceLock;
+    // From here on the members go; a message that still arrives has nowhere to go.
+    setLogOwner(nullptr);
+}

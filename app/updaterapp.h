@@ -1,0 +1,69 @@
+#ifndef UPDATERAPP_H
+#define UPDATERAPP_H
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QString>
+#include <QUrl>
+
+class QLocalServer;
+class QLockFile;
+
+// The process's application object: one update run, its lock and control channel,
+// and the nested loop in which network transfers wait.
+class UpdaterApp : public QCoreApplication
+{
+    Q_OBJECT
+
+public:
+    UpdaterApp(int &argc, char **argv);
+    ~UpdaterApp() override;
+
+    int run();
+
+    void setLocalPath(const QString &path);
+    QString logPath() const;
+
+    void setRemotePath(const QString &text);
+    QUrl resolveRemoteUrl(const QString &name) const;
+
+    bool download(const QUrl &url, const QString &destination, const QString &expectedMd5);
+
+    bool sendMessage(const QString &text);
+
+    void clearAvailableUpdates();
+
+private slots:
+    void checkForUpdates();
+    void onNewConnection();
+    void onReadyRead();
+
+private:
+    void acquireInstanceGuard();
+    void releaseInstanceGuard();
+
+    void fetchUpdateManifest();
+    void evaluateUpdateManifest();
+    bool downloadPackage(const QJsonObject &manifest);
+    bool downloadItem(const QJsonObject &manifest, const QString &key, bool verify);
+
+    bool copyLocalFile(const QString &source, const QString &destination,
+                       const QString &expectedMd5);
+    bool fetchOverNetwork(const QUrl &url, const QString &destination,
+                          const QString &expectedMd5);
+    QString stagingFolder() const;
+
+    const char *serverName;
+    bool ownsInstanceLock;
+    QString localPath;
+    QString remotePath;
+    QLockFile *instanceLock;
+    QString logFilePath;
+    QNetworkAccessManager networkManager;
+    QLocalServer *localServer;
+    QEventLoop transferLoop;
+};
+
+#endif

@@ -1,0 +1,11 @@
+#ifndef DIGESTCHECK_H
+#define DIGESTCHECK_H
+
+#include <QString>
+
+// Logs the verification of a downloaded file's MD5 digest (hex, lower case) against
+// the expected one and returns whether they match. Hex digits compare regardless of
+// case: Windows tools print digests in upper case.
+bool verifyDigest(const QString &computedMd5, const QString &expectedMd5);
+
+#endif

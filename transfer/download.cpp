@@ -1,0 +1,16 @@
+#include "app/updaterapp.h"
+
+#include "log/logmessage.h"
+
+bool UpdaterApp::download(const QUrl &url, const QString &destination, const QString &expectedMd5)
+{
+    updaterLog().info("Downloading %s to %s", qPrintable(url.toString()), qPrintable(destination));
+    if (url.scheme() == QLatin1String("file"))
+        return copyLocalFile(url.toLocalFile(), destination, expectedMd5);
+    return fetchOverNetwork(url, destination, expectedMd5);
+}
+
+QString UpdaterApp::stagingFolder() const
+{
+    return localPath + QLatin1String("/cache");
+}

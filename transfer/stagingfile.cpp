@@ -1,0 +1,71 @@
+#include "transfer/stagingfile.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+const QLatin1String stagingPrefix("download-");
+const QLatin1String stagingSuffix(".part");
+}
+
+StagingFile::StagingFile(const QString &folder)
+    : file(folder + QLatin1Char('/') + stagingPrefix + QLatin1String("XXXXXX") + stagingSuffix),
+      hash(QCryptographicHash::Md5)
+{
+}
+
+bool StagingFile::open()
+{
+    failed = !file.open();
+    return !failed;
+}
+
+bool StagingFile::append(const char *data, qint64 size)
+{
+    if (failed)
+        return false;
+    // The digest is taken from what was handed over, not read back from disk, so a
+    // short write must fail the download here.
+    if (file.write(data, size) != size) {
+        failed = true;
+        return false;
+    }
+    for (qint64 done = 0; done < size;) {
+        const int chunk = int(qMin<qint64>(size - done, 1 << 30));
+        hash.addData(data + done, chunk);
+        done += chunk;
+    }
+    written += size;
+    return true;
+}
+
+QString StagingFile::md5() const
+{
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool StagingFile::commit(const QString &destination)
+{
+    if (failed || !file.flush())
+        return false;
+    // Readable by whoever installs the package, like any file the updater writes.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                        | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    if (QFile::exists(destination))
+        QFile::remove(destination);
+    if (!QFile::rename(file.fileName(), destination))
+        return false;
+    file.setAutoRemove(false);
+    return true;
+}
+
+void removeStagingFiles(const QString &folder)
+{
+    const QStringList leftovers = QDir(folder).entryList(
+            {stagingPrefix + QLatin1Char('*') + stagingSuffix}, QDir::Files | QDir::Hidden);
+    for (const QString &name : leftovers)
+        QFile::remove(folder + QLatin1Char('/') + name);
+}

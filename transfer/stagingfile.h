@@ -1,0 +1,38 @@
+#ifndef STAGINGFILE_H
+#define STAGINGFILE_H
+
+#include <QCryptographicHash>
+#include <QString>
+#include <QTemporaryFile>
+
+// A download being received: bytes go to a temporary file in the cache folder and
+// into an MD5 digest as they arrive, and reach their destination only through
+// commit(), by a rename, so that no reader ever finds a half-written file there.
+// An uncommitted file is removed when the object goes.
+class StagingFile
+{
+public:
+    explicit StagingFile(const QString &folder);
+
+    bool open();
+    // False, now and from then on, once any byte could not be written.
+    bool append(const char *data, qint64 size);
+    bool append(const QByteArray &bytes) { return append(bytes.constData(), bytes.size()); }
+
+    qint64 size() const { return written; }
+    QString md5() const;
+
+    // Replaces destination with the staged bytes; false when any write failed.
+    bool commit(const QString &destination);
+
+private:
+    QTemporaryFile file;
+    QCryptographicHash hash;
+    qint64 written = 0;
+    bool failed = false;
+};
+
+// Removes the staging files that a run killed in the middle of a download left behind.
+void removeStagingFiles(const QString &folder);
+
+#endif

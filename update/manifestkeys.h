@@ -1,0 +1,22 @@
+#ifndef MANIFESTKEYS_H
+#define MANIFESTKEYS_H
+
+#include <QLatin1String>
+
+// The keys of updates.json, shared by the updater and the publishing tool.
+namespace ManifestKey {
+inline const QLatin1String md5("md5");
+inline const QLatin1String os("os");
+inline const QLatin1String compatibleOsVersion("compatible_os_version");
+inline const QLatin1String version("version");
+inline const QLatin1String package("package");
+}
+
+// The only "os" value this updater accepts.
+inline const QLatin1String manifestTargetOs("windows");
+
+// The manifest's name, and the folder below the remote base that holds it.
+inline const QLatin1String manifestFileName("updates.json");
+inline const QLatin1String remoteFolder("/pc/");
+
+#endif

@@ -1,0 +1,59 @@
+#include "update/oscompatibility.h"
+
+#include "log/logmessage.h"
+#include "platform/windowsversion.h"
+
+int osVersionRank(int winVersion)
+{
+    switch (winVersion) {
+    case 0x0010: // NT
+    case 0x0020: // 2000
+    case 0x0030: // XP
+    case 0x0040: // Server 2003
+    case 0x0080: // Vista
+        return 0;
+    case 0x0090: return 1; // 7
+    case 0x00a0: return 2; // 8
+    case 0x00b0: return 3; // 8.1
+    case 0x00c0: return 4; // 10
+    default: return 5;
+    }
+}
+
+int runningOsVersionRank()
+{
+    return osVersionRank(runningWindowsVersion());
+}
+
+QStringList osVersionNames()
+{
+    return {QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("8.1"), QStringLiteral("10")};
+}
+
+bool isOsCompatible(const QString &rule, const std::function<int()> &runningRank)
+{
+    if (rule.isEmpty() || rule == QLatin1String("any"))
+        return true;
+
+    QString name = rule.trimmed().toLower();
+    const bool orOlder = name.endsWith(QLatin1Char('-'), Qt::CaseSensitive);
+    const bool orNewer = name.endsWith(QLatin1Char('+'), Qt::CaseSensitive);
+    if (orOlder || orNewer)
+        name.chop(1);
+    if (orNewer)
+        updaterLog().info("Checking if current OS is more recent or same as Windows-%s", qPrintable(name));
+    else if (orOlder)
+        updaterLog().info("Checking if current OS is prior or same as Windows-%s", qPrintable(name));
+    else
+        updaterLog().info("Checking if current OS is same as Windows-%s", qPrintable(name));
+
+    const int rank = runningRank();
+    const int wanted = osVersionNames().indexOf(name) + 1;
+    if (wanted == 0)
+        return false;
+    if (orNewer)
+        return rank >= wanted;
+    if (orOlder)
+        return rank <= wanted;
+    return rank == wanted;
+}
