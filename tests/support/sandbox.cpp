@@ -1,0 +1,126 @@
+#include "support/sandbox.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QUrl>
+
+Sandbox::Sandbox()
+{
+    QDir().mkpath(localFolder());
+    QDir().mkpath(remoteFolder() + QLatin1String("/pc"));
+    QDir().mkpath(temporaryFolder());
+}
+
+QString Sandbox::path(const QString &relative) const
+{
+    return relative.isEmpty() ? root.path() : root.filePath(relative);
+}
+
+QString Sandbox::remoteUrl() const
+{
+    return QUrl::fromLocalFile(remoteFolder()).toString();
+}
+
+void Sandbox::putRemote(const QString &name, const QByteArray &bytes) const
+{
+    QFile file(remoteFolder() + QLatin1String("/pc/") + name);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+QByteArray Sandbox::publish(const QString &package, const QByteArray &bytes,
+                            const QString &version) const
+{
+    putRemote(package, bytes);
+    const QByteArray digest = md5Hex(bytes);
+    putManifest({{QStringLiteral("md5"), QString::fromLatin1(digest)},
+                 {QStringLiteral("os"), QStringLiteral("windows")},
+                 {QStringLiteral("version"), version},
+                 {QStringLiteral("package"), package}});
+    return digest;
+}
+
+void Sandbox::putManifest(const QJsonObject &manifest) const
+{
+    putRemote(QStringLiteral("updates.json"), QJsonDocument(manifest).toJson());
+}
+
+QProcessEnvironment Sandbox::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temporaryFolder());
+    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    return environment;
+}
+
+QStringList Sandbox::arguments(const QString &remote) const
+{
+    return {QStringLiteral("--localPath"), localFolder(),
+            QStringLiteral("--remotePath"), remote.isEmpty() ? remoteUrl() : remote};
+}
+
+void Sandbox::start(QProcess &process, const QStringList &arguments) const
+{
+    process.setProcessEnvironment(environment());
+    process.setWorkingDirectory(root.path());
+    process.start(QStringLiteral(UPDATER_EXECUTABLE), arguments);
+    process.waitForStarted();
+}
+
+Sandbox::Result Sandbox::run(const QStringList &arguments, int timeoutMs) const
+{
+    QProcess process;
+    start(process, arguments);
+    Result result;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitCode();
+    result.exitStatus = process.exitStatus();
+    result.standardError = process.readAllStandardError();
+    result.standardOutput = process.readAllStandardOutput();
+    return result;
+}
+
+QByteArray Sandbox::logBytes() const
+{
+    QFile file(updatesFolder() + QLatin1String("/updater.log"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList Sandbox::logLines() const
+{
+    QStringList lines = QString::fromLatin1(logBytes()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    if (lines.size() >= 2 && lines.first().startsWith(QLatin1String("=====")))
+        lines.erase(lines.begin(), lines.begin() + 2);
+    return lines;
+}
+
+QStringList Sandbox::availableFiles() const
+{
+    return QDir(availableFolder()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+QStringList Sandbox::cacheFiles() const
+{
+    return QDir(updatesFolder() + QLatin1String("/cache")).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+QByteArray md5Hex(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
+}
+
+QStringList startLines(const Sandbox &sandbox, const QString &remote)
+{
+    return {QStringLiteral("Orvella Software Updater Version 2.0.1610051745."),
+            QStringLiteral("  Using local path at ") + sandbox.updatesFolder(),
+            QStringLiteral("  Using remote path at ") + remote + QLatin1String("/pc/"),
+            QStringLiteral("Checking for downloaded updates in ") + sandbox.availableFolder()};
+}

@@ -1,0 +1,62 @@
+#ifndef SANDBOX_H
+#define SANDBOX_H
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// One updater installation for a test: a local folder, a remote folder served through
+// a file URL, and a temporary folder of its own for the lock file and control channel.
+class Sandbox
+{
+public:
+    struct Result
+    {
+        int exitCode = -1;
+        QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+        QByteArray standardError;
+        QByteArray standardOutput;
+    };
+
+    Sandbox();
+
+    bool isValid() const { return root.isValid(); }
+    QString path(const QString &relative = QString()) const;
+    QString localFolder() const { return path(QStringLiteral("local")); }
+    QString updatesFolder() const { return path(QStringLiteral("local/updates")); }
+    QString availableFolder() const { return path(QStringLiteral("local/updates/available")); }
+    QString remoteFolder() const { return path(QStringLiteral("remote")); }
+    QString remoteUrl() const;
+    QString temporaryFolder() const { return path(QStringLiteral("tmp")); }
+
+    // Writes a file below the remote folder's "pc" folder.
+    void putRemote(const QString &name, const QByteArray &bytes) const;
+    // Writes a package and a manifest that offers it as version, with its digest.
+    QByteArray publish(const QString &package, const QByteArray &bytes,
+                       const QString &version = QStringLiteral("2.1")) const;
+    void putManifest(const QJsonObject &manifest) const;
+
+    QProcessEnvironment environment() const;
+    QStringList arguments(const QString &remote = QString()) const;
+    // Starts the updater without waiting for it.
+    void start(QProcess &process, const QStringList &arguments) const;
+    Result run(const QStringList &arguments, int timeoutMs = 60000) const;
+
+    QByteArray logBytes() const;
+    // The log's lines after the banner's date line, which differs from run to run.
+    QStringList logLines() const;
+    QStringList availableFiles() const;
+    QStringList cacheFiles() const;
+
+private:
+    QTemporaryDir root;
+};
+
+QByteArray md5Hex(const QByteArray &bytes);
+
+// What a run logs after the banner's date line up to its first look at the available folder.
+QStringList startLines(const Sandbox &sandbox, const QString &remote);
+
+#endif
