@@ -2,15 +2,11 @@
 
 #include "log/logmessage.h"
 #include "update/manifestkeys.h"
-#include "update/oscompatibility.h"
+#include "update/manifestrules.h"
 #include "update/packagename.h"
-#include "update/versioncompare.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonParseError>
-#include <QJsonValue>
 
 void UpdaterApp::checkForUpdates()
 {
@@ -46,26 +42,9 @@ void UpdaterApp::evaluateUpdateManifest()
         return;
     }
 
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
-    file.close();
-    const QJsonObject manifest = document.object();
-
-    if (parseError.error != QJsonParseError::NoError) {
-        updaterLog().info("Error parsing updates.json: %s", qPrintable(parseError.errorString()));
-    } else if (manifest.isEmpty()) {
-        updaterLog().info("No update information was found in updates.json");
-    } else if (manifest.value(ManifestKey::md5).toString().isEmpty()) {
-        updaterLog().info("Updates.json does not report MD5 hash for its package. "
-                          "Without MD5 hash, we cannot download updates!");
-    } else if (manifest.value(ManifestKey::os) != QJsonValue(manifestTargetOs)) {
-        updaterLog().info("Target OS for the update is not compatible.");
-    } else if (!isOsCompatible(manifest.value(ManifestKey::compatibleOsVersion).toString())) {
-        updaterLog().info("Target OS Version is not compatible.");
-    } else if (compareVersions(manifest.value(ManifestKey::version).toString(),
-                               QCoreApplication::applicationVersion()) <= 0) {
-        updaterLog().info("The most recent update has already been installed. No updates found.");
-    } else if (!downloadPackage(manifest)) {
+    QJsonObject offer;
+    if (acceptUpdateManifest(file.readAll(), QCoreApplication::applicationVersion(), offer)
+            && !downloadPackage(offer)) {
         updaterLog().info("    Updates could not be downloaded properly. "
                           "Deleting partially downloaded files to try again.");
         clearAvailableUpdates();
