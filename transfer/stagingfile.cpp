@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 const QLatin1String stagingPrefix("download-");
@@ -53,6 +54,9 @@ bool StagingFile::commit(const QString &destination)
                         | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     file.close();
     if (file.error() != QFileDevice::NoError)
+        return false;
+    // Qt would report a missing destination folder as a warning of its own.
+    if (!QFileInfo(destination).dir().exists())
         return false;
     if (QFile::exists(destination))
         QFile::remove(destination);

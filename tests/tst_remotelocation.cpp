@@ -1,0 +1,49 @@
+#include "support/updatertestmain.h"
+
+class RemoteLocationTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void resolve_data();
+    void resolve();
+    void percentStaysLiteral();
+
+private:
+    static UpdaterApp *app() { return static_cast<UpdaterApp *>(QCoreApplication::instance()); }
+};
+
+void RemoteLocationTest::resolve_data()
+{
+    QTest::addColumn<QString>("remote");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("url");
+
+    QTest::newRow("plain base") << "https://host/base" << "updates.json" << "https://host/base/pc/updates.json";
+    QTest::newRow("base with slash") << "https://host/base/" << "updates.json" << "https://host/base/pc/updates.json";
+    QTest::newRow("port") << "http://host:8080" << "updates.json" << "http://host:8080/pc/updates.json";
+    QTest::newRow("base ends in pc") << "https://host/base/pc" << "updates.json" << "https://host/base/pc/pc/updates.json";
+    QTest::newRow("file URL") << "file:///C:/x" << "updates.json" << "file:///C:/x/pc/updates.json";
+    QTest::newRow("doubled slash in name") << "https://host/base" << "pkg//app.zip" << "https://host/base/pc/pkg/app.zip";
+    QTest::newRow("leading slash in name") << "https://host/base" << "/app.zip" << "https://host/base/pc/app.zip";
+    QTest::newRow("query") << "https://host/base?k=v" << "updates.json" << "https://host/base/updates.json?k=v/pc/";
+}
+
+void RemoteLocationTest::resolve()
+{
+    QFETCH(QString, remote);
+    QFETCH(QString, name);
+    QFETCH(QString, url);
+    app()->setRemotePath(remote + QLatin1String("/pc/"));
+    QCOMPARE(app()->resolveRemoteUrl(name).toString(), url);
+}
+
+void RemoteLocationTest::percentStaysLiteral()
+{
+    app()->setRemotePath(QStringLiteral("https://host/base/pc/"));
+    const QUrl url = app()->resolveRemoteUrl(QStringLiteral("100%.zip"));
+    QVERIFY(url.toString(QUrl::FullyEncoded).endsWith(QLatin1String("/pc/100%25.zip")));
+}
+
+UPDATER_TEST_MAIN(RemoteLocationTest)
+#include "tst_remotelocation.moc"
