@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds the updater, makes a small sample remote (a package and its manifest in a
+# folder), runs one update against it through a file URL and shows what it left.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+bash scripts/build.sh
+
+demo=$(mktemp -d /tmp/software-updater-demo.XXXXXX)
+mkdir -p "$demo/remote/pc" "$demo/local" "$demo/tmp"
+head -c 1048576 /dev/urandom > "$demo/remote/pc/orvella-2.1.zip"
+digest=$(md5sum "$demo/remote/pc/orvella-2.1.zip" | cut -d' ' -f1)
+cat > "$demo/remote/pc/updates.json" <<JSON
+{
+    "md5": "$digest",
+    "os": "windows",
+    "compatible_os_version": "7+",
+    "version": "2.1",
+    "package": "orvella-2.1.zip"
+}
+JSON
+
+echo "== remote: $demo/remote/pc"
+ls -l "$demo/remote/pc"
+echo "== running: build/software-updater --localPath $demo/local --remotePath file://$demo/remote"
+status=0
+TMPDIR="$demo/tmp" build/software-updater --localPath "$demo/local" --remotePath "file://$demo/remote" || status=$?
+echo "== exit code: $status"
+echo "== $demo/local/updates/updater.log"
+cat "$demo/local/updates/updater.log"
+echo "== available folder"
+ls -l "$demo/local/updates/available"
