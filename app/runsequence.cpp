@@ -40,10 +40,16 @@ int UpdaterApp::run()
     }
     if (parser.isSet(shutdownOption))
         return 0;
-    if (parser.isSet(helpOption))
+    // Help and version end the process on the spot, before any destructor could
+    // release the lock and the control channel: release them first.
+    if (parser.isSet(helpOption)) {
+        releaseInstanceGuard();
         parser.showHelp(0);
-    if (parser.isSet(versionOption))
+    }
+    if (parser.isSet(versionOption)) {
+        releaseInstanceGuard();
         parser.showVersion();
+    }
 
     if (!parser.isSet(localPathOption)) {
         updaterLog().info("Local path for updater not set.");

@@ -71,6 +71,9 @@ void CommandLineTest::outcome()
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(QString::fromLocal8Bit(result.standardError), standardError);
     QVERIFY2(QString::fromLocal8Bit(result.standardOutput).contains(standardOutput), result.standardOutput);
+    // The lock file and the control channel go with the process, whatever the outcome.
+    QCOMPARE(QDir(sandbox.temporaryFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
     if (log.isEmpty()) {
         QVERIFY(!QFileInfo::exists(sandbox.updatesFolder()));
     } else {
