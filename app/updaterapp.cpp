@@ -2,6 +2,7 @@
 
 #include "log/filelogsink.h"
 #include "log/logmessage.h"
+#include "update/updaterversion.h"
 
 #include <QLockFile>
 #include <QNetworkReply>
@@ -18,7 +19,7 @@ UpdaterApp::UpdaterApp(int &argc, char **argv)
 {
     setOrganizationName(QStringLiteral("Orvella"));
     setApplicationName(QStringLiteral("Software Updater"));
-    setApplicationVersion(QStringLiteral("2.0.1610051745"));
+    setApplicationVersion(updaterVersion);
 
     acquireInstanceGuard();
 

@@ -3,6 +3,31 @@
 #include "log/logmessage.h"
 #include "platform/windowsversion.h"
 
+namespace {
+bool admitsEveryVersion(const QString &rule)
+{
+    return rule.isEmpty() || rule == QLatin1String("any");
+}
+
+// A rule other than the short-cut: a version name with an optional "+" or "-".
+struct OsRule
+{
+    QString name;
+    bool orOlder;
+    bool orNewer;
+};
+
+OsRule parseOsRule(const QString &rule)
+{
+    OsRule parsed{rule.trimmed().toLower(), false, false};
+    parsed.orOlder = parsed.name.endsWith(QLatin1Char('-'), Qt::CaseSensitive);
+    parsed.orNewer = parsed.name.endsWith(QLatin1Char('+'), Qt::CaseSensitive);
+    if (parsed.orOlder || parsed.orNewer)
+        parsed.name.chop(1);
+    return parsed;
+}
+}
+
 int osVersionRank(int winVersion)
 {
     switch (winVersion) {
@@ -32,14 +57,10 @@ QStringList osVersionNames()
 
 bool isOsCompatible(const QString &rule, const std::function<int()> &runningRank)
 {
-    if (rule.isEmpty() || rule == QLatin1String("any"))
+    if (admitsEveryVersion(rule))
         return true;
 
-    QString name = rule.trimmed().toLower();
-    const bool orOlder = name.endsWith(QLatin1Char('-'), Qt::CaseSensitive);
-    const bool orNewer = name.endsWith(QLatin1Char('+'), Qt::CaseSensitive);
-    if (orOlder || orNewer)
-        name.chop(1);
+    const auto [name, orOlder, orNewer] = parseOsRule(rule);
     if (orNewer)
         updaterLog().info("Checking if current OS is more recent or same as Windows-%s", qPrintable(name));
     else if (orOlder)
@@ -56,4 +77,9 @@ bool isOsCompatible(const QString &rule, const std::function<int()> &runningRank
     if (orOlder)
         return rank <= wanted;
     return rank == wanted;
+}
+
+bool isOsRuleKnown(const QString &rule)
+{
+    return admitsEveryVersion(rule) || osVersionNames().contains(parseOsRule(rule).name);
 }

@@ -21,4 +21,8 @@ QStringList osVersionNames();
 bool isOsCompatible(const QString &rule,
                     const std::function<int()> &runningRank = runningOsVersionRank);
 
+// Whether a rule names a version of osVersionNames() (or is empty or "any"), that is
+// whether any Windows at all satisfies it.
+bool isOsRuleKnown(const QString &rule);
+
 #endif

@@ -8,4 +8,8 @@
 // shared components are equal the version with fewer components is the more recent.
 int compareVersions(const QString &candidate, const QString &current);
 
+// Whether every component of version is "x" or a number of decimal digits that
+// compareVersions reads as a number; any other component silently counts as 0 there.
+bool isVersionWellFormed(const QString &version);
+
 #endif

@@ -1,0 +1,97 @@
+#include "publish/commandline.h"
+
+#include "publish/console.h"
+#include "update/updaterversion.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace {
+QString description()
+{
+    return QStringLiteral(
+            "Publishes an update package into the folder that the Orvella Software Updater's\n"
+            "--remotePath points at (DIR/pc/updates.json and the package beside it), with the\n"
+            "updater's own rules; or, with --verify, checks what is published there.\n"
+            "\n"
+            "Exit codes:\n"
+            "  0  published; with --verify, an updater of version %1 would install the update\n"
+            "  1  the command line is wrong\n"
+            "  2  refused: the version, the Windows version rule, the package or its name\n"
+            "  3  refused: the published version is as recent, or a package of that name with\n"
+            "     other bytes is published (--force publishes anyway)\n"
+            "  4  reading or writing DIR failed\n"
+            "  5  --verify: an updater of version %1 would not install an update\n"
+            "Only a run that exits with 0 leaves DIR changed, but for one case: a package\n"
+            "replaced with --force stays replaced when the manifest cannot be written.")
+            .arg(updaterVersion);
+}
+}
+
+bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description());
+    const QCommandLineOption remoteOption(QStringLiteral("remote"),
+            QStringLiteral("The folder that users' --remotePath points at; the update goes into its folder pc."),
+            QStringLiteral("DIR"));
+    const QCommandLineOption packageOption(QStringLiteral("package"),
+            QStringLiteral("The package file to publish."), QStringLiteral("FILE"));
+    // "--version" names the version to publish, so the tool's own version has another name.
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+            QStringLiteral("The version to publish the package as, such as 2.1 or 2.0.1702011200."),
+            QStringLiteral("V"));
+    const QCommandLineOption osVersionOption(QStringLiteral("os-version"),
+            QStringLiteral("The Windows versions the update is for: any, 7, 8, 8.1 or 10, optionally followed by + (or more recent) or - (or older)."),
+            QStringLiteral("RULE"));
+    const QCommandLineOption forceOption(QStringLiteral("force"),
+            QStringLiteral("Publish even when V is not more recent than the published version, or replace a published package of the same name."));
+    const QCommandLineOption verifyOption(QStringLiteral("verify"),
+            QStringLiteral("Instead of publishing, check the published manifest and package as an updater of version %1 would.")
+                    .arg(updaterVersion));
+    const QCommandLineOption toolVersionOption({QStringLiteral("v"), QStringLiteral("tool-version")},
+            QStringLiteral("Displays the tool's version information."));
+    parser.addOptions({remoteOption, packageOption, versionOption, osVersionOption, forceOption,
+                       verifyOption, toolVersionOption});
+    const QCommandLineOption helpOption = parser.addHelpOption();
+
+    if (!parser.parse(arguments)) {
+        printProblem(parser.errorText() + QLatin1String(" (see --help)"));
+        return false;
+    }
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
+    if (parser.isSet(toolVersionOption))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty()) {
+        printProblem(QStringLiteral("Unexpected argument: %1 (see --help)")
+                             .arg(parser.positionalArguments().first()));
+        return false;
+    }
+    if (!parser.isSet(remoteOption)) {
+        printProblem(QStringLiteral("Missing --remote DIR: the folder to publish into (see --help)."));
+        return false;
+    }
+
+    command.remoteDir = parser.value(remoteOption);
+    command.verify = parser.isSet(verifyOption);
+    if (command.verify) {
+        for (const QCommandLineOption &option : {packageOption, versionOption, osVersionOption, forceOption}) {
+            if (parser.isSet(option)) {
+                printProblem(QStringLiteral("--verify only checks; it takes no --%1.").arg(option.names().first()));
+                return false;
+            }
+        }
+        return true;
+    }
+    if (!parser.isSet(packageOption) || !parser.isSet(versionOption)) {
+        printProblem(QStringLiteral("Publishing needs --package FILE and --version V (see --help)."));
+        return false;
+    }
+    command.packagePath = parser.value(packageOption);
+    command.version = parser.value(versionOption);
+    command.hasOsRule = parser.isSet(osVersionOption);
+    command.osRule = parser.value(osVersionOption);
+    command.force = parser.isSet(forceOption);
+    return true;
+}

@@ -1,0 +1,24 @@
+#ifndef COMMANDLINE_H
+#define COMMANDLINE_H
+
+#include <QString>
+#include <QStringList>
+
+// What one run of the tool is asked to do.
+struct PublishCommand
+{
+    QString remoteDir;
+    bool verify = false;
+    // Only for publishing:
+    QString packagePath;
+    QString version;
+    QString osRule;
+    bool hasOsRule = false;
+    bool force = false;
+};
+
+// Reads the command line. Help and the tool's version are shown here and end the
+// process; false, after saying why on standard error, when the command line is unusable.
+bool parseCommandLine(const QStringList &arguments, PublishCommand &command);
+
+#endif

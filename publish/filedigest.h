@@ -1,0 +1,19 @@
+#ifndef FILEDIGEST_H
+#define FILEDIGEST_H
+
+#include <QString>
+
+// A file's size and MD5 digest in lower-case hex, the form the manifest states.
+struct FileDigest
+{
+    qint64 size = 0;
+    QString md5;
+
+    bool operator==(const FileDigest &other) const { return size == other.size && md5 == other.md5; }
+    bool operator!=(const FileDigest &other) const { return !(*this == other); }
+};
+
+// Reads the whole file; false, with the reason in error, when it is no readable file.
+bool digestFile(const QString &path, FileDigest &digest, QString &error);
+
+#endif

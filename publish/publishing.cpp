@@ -1,0 +1,183 @@
+#include "publish/publishing.h"
+
+#include "publish/console.h"
+#include "publish/exitcodes.h"
+#include "publish/filedigest.h"
+#include "publish/logcapture.h"
+#include "publish/remotefolder.h"
+#include "update/manifestkeys.h"
+#include "update/oscompatibility.h"
+#include "update/packagename.h"
+#include "update/versioncompare.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace {
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+int refuse(ExitCode code, const QString &message)
+{
+    printProblem(QStringLiteral("Not published: ") + message);
+    return code;
+}
+
+// The version in the published manifest; a null text when nothing usable is published,
+// since a manifest no updater can read offers nothing that a new one could fall behind.
+bool readPublishedVersion(const QString &manifestPath, QString &version, QString &error)
+{
+    QFile file(manifestPath);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return false;
+    }
+    const QJsonValue value = QJsonDocument::fromJson(file.readAll()).object().value(ManifestKey::version);
+    if (value.isString())
+        version = value.toString();
+    return true;
+}
+
+// Copies source to destination under a temporary name beside it, renamed into place
+// only when every byte arrived and they are the bytes that were checked before.
+bool copyPackage(const QString &source, const QString &destination, const FileDigest &expected,
+                 QString &error)
+{
+    QFile input(source);
+    QSaveFile output(destination);
+    if (!input.open(QIODevice::ReadOnly)) {
+        error = input.errorString();
+        return false;
+    }
+    if (!output.open(QIODevice::WriteOnly)) {
+        error = output.errorString();
+        return false;
+    }
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    qint64 size = 0;
+    while (!input.atEnd()) {
+        const QByteArray chunk = input.read(1 << 16);
+        if (chunk.isEmpty() || output.write(chunk) != chunk.size()) {
+            error = chunk.isEmpty() ? input.errorString() : output.errorString();
+            output.cancelWriting();
+            return false;
+        }
+        hash.addData(chunk);
+        size += chunk.size();
+    }
+    if (size != expected.size || QString::fromLatin1(hash.result().toHex()) != expected.md5) {
+        error = QStringLiteral("the package changed while it was being copied");
+        output.cancelWriting();
+        return false;
+    }
+    if (!output.commit()) {
+        error = output.errorString();
+        return false;
+    }
+    return true;
+}
+
+QByteArray manifestText(const PublishCommand &command, const QString &packageName, const FileDigest &digest)
+{
+    QJsonObject manifest{{ManifestKey::md5, digest.md5},
+                         {ManifestKey::os, manifestTargetOs},
+                         {ManifestKey::version, command.version},
+                         {ManifestKey::package, packageName}};
+    if (command.hasOsRule)
+        manifest.insert(ManifestKey::compatibleOsVersion, command.osRule);
+    return QJsonDocument(manifest).toJson(QJsonDocument::Indented);
+}
+
+bool writeManifest(const QString &path, const QByteArray &text, QString &error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+}
+
+int publishUpdate(const PublishCommand &command)
+{
+    if (!QFileInfo(command.remoteDir).isDir())
+        return refuse(InputRefused, QStringLiteral("the remote folder %1 does not exist.").arg(command.remoteDir));
+    if (!isVersionWellFormed(command.version))
+        return refuse(InputRefused, QStringLiteral("the version %1 is not made of decimal numbers or \"x\" "
+                                                   "separated by \".\".").arg(quoted(command.version)));
+    if (command.hasOsRule && !isOsRuleKnown(command.osRule))
+        return refuse(InputRefused, QStringLiteral("the Windows version rule %1 names no version the updater "
+                                                   "knows (any, or %2, optionally followed by \"+\" or \"-\").")
+                                            .arg(quoted(command.osRule),
+                                                 osVersionNames().join(QLatin1String(", "))));
+
+    const QString packageName = QFileInfo(command.packagePath).fileName();
+    if (!isPackageNameAllowed(packageName))
+        return refuse(InputRefused, QStringLiteral("the updater would refuse the package name %1.")
+                                            .arg(quoted(packageName)));
+    // Published beside the manifest, a package of that name would replace it.
+    if (packageName.compare(manifestFileName, Qt::CaseInsensitive) == 0)
+        return refuse(InputRefused, QStringLiteral("a package cannot be named %1, like the manifest.")
+                                            .arg(quoted(packageName)));
+    FileDigest package;
+    QString error;
+    if (!digestFile(command.packagePath, package, error))
+        return refuse(InputRefused, QStringLiteral("cannot read the package %1: %2.").arg(command.packagePath, error));
+
+    const QString manifestPath = publishedManifestPath(command.remoteDir);
+    QString publishedVersion;
+    if (!readPublishedVersion(manifestPath, publishedVersion, error))
+        return refuse(WriteFailed, QStringLiteral("cannot read the published %1: %2.").arg(manifestPath, error));
+    if (!publishedVersion.isNull() && !command.force) {
+        LogCapture quiet;
+        if (compareVersions(command.version, publishedVersion) <= 0)
+            return refuse(ConflictRefused, QStringLiteral("an updater would not count version %1 as more recent "
+                                                          "than the published version %2 (--force publishes it anyway).")
+                                                   .arg(command.version, publishedVersion));
+    }
+
+    const QString destination = publishedFilePath(command.remoteDir, packageName);
+    const bool packageWasThere = QFileInfo::exists(destination);
+    FileDigest published;
+    if (packageWasThere && !digestFile(destination, published, error))
+        return refuse(WriteFailed, QStringLiteral("cannot read the published %1: %2.").arg(destination, error));
+    const bool packageInPlace = packageWasThere && published == package;
+    if (packageWasThere && !packageInPlace && !command.force)
+        return refuse(ConflictRefused, QStringLiteral("a different %1 is already published, and updaters may be "
+                                                      "downloading it (--force replaces it).").arg(packageName));
+
+    // From here on the folder changes; a failure takes back what this run added.
+    const QString folder = updateFolderPath(command.remoteDir);
+    const bool folderWasThere = QFileInfo::exists(folder);
+    const auto failWriting = [&](const QString &what) {
+        if (!packageWasThere)
+            QFile::remove(destination);
+        if (!folderWasThere)
+            QDir().rmdir(folder);
+        return refuse(WriteFailed, what);
+    };
+    if (!QDir().mkpath(folder))
+        return failWriting(QStringLiteral("cannot create the folder %1.").arg(folder));
+    if (!packageInPlace && !copyPackage(command.packagePath, destination, package, error))
+        return failWriting(QStringLiteral("cannot copy the package to %1: %2.").arg(destination, error));
+    if (!writeManifest(manifestPath, manifestText(command, packageName, package), error)) {
+        const QString message = QStringLiteral("cannot write %1: %2.").arg(manifestPath, error);
+        return failWriting(packageWasThere && !packageInPlace
+                                   ? message + QStringLiteral(" The package was already replaced.")
+                                   : message);
+    }
+
+    printResult(QStringLiteral("Published version %1: %2, %3 bytes, MD5 %4.")
+                        .arg(command.version, packageName, QString::number(package.size), package.md5));
+    return Success;
+}

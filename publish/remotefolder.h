@@ -1,0 +1,12 @@
+#ifndef REMOTEFOLDER_H
+#define REMOTEFOLDER_H
+
+#include <QString>
+
+// Where, below the folder that users' --remotePath points at, updaters look: the
+// folder "pc" that holds the manifest and the packages it names.
+QString updateFolderPath(const QString &remoteDir);
+QString publishedFilePath(const QString &remoteDir, const QString &name);
+QString publishedManifestPath(const QString &remoteDir);
+
+#endif
