@@ -80,6 +80,12 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
     request.setTransferTimeout(transferTimeoutMs);
+    // The read buffer limit can only be set once the request has started, and Qt
+    // counts whatever its network thread received before the limit reached it
+    // against the limit later on, so that memory grows by as much for the rest of
+    // the transfer. A new connection, and with it a new network thread, lets the
+    // limit arrive before the first byte does.
+    networkManager.clearConnectionCache();
     QNetworkReply *reply = networkManager.get(request);
     reply->setReadBufferSize(replyBufferSize);
 
