@@ -86,7 +86,7 @@ private:
 
 void NetworkTransferTest::initTestCase()
 {
-    setNetworkTransferTimeout(1000);
+    setNetworkTransferTimeout(2000);
 }
 
 void NetworkTransferTest::init()
@@ -242,7 +242,7 @@ void NetworkTransferTest::slowDrip_data()
     QTest::newRow("without length") << false;
 }
 
-// Ten drips over 1.5 s: each comes well within the transfer timeout of 1 s, so the
+// Ten drips over 1.5 s: each comes well within the transfer timeout of 2 s, so the
 // transfer goes on, and progress is logged as the bytes arrive.
 void NetworkTransferTest::slowDrip()
 {
@@ -321,7 +321,7 @@ void NetworkTransferTest::shutdownEndsTransfer()
                             QStringLiteral("Received LOCAL SOCKET message: shutdown")};
     QCOMPARE(logLines(), lines);
     // Longer than the transfer timeout: an aborted reply must not time out later.
-    QTest::qWait(1500);
+    QTest::qWait(2500);
     QCOMPARE(logLines(), lines);
     QVERIFY(!QFile::exists(destination()));
     QCOMPARE(cacheFiles(), QStringList());

@@ -3,7 +3,11 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 #include <memory>
 
@@ -25,6 +29,23 @@ HttpAnswer HttpAnswer::status(int code, const QByteArray &reason, const QByteArr
             + "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     answer.body = body;
     return answer;
+}
+
+namespace {
+
+// Closing with a zero linger time makes the system send a reset instead of an
+// orderly end of the stream.
+void resetOnClose(qintptr descriptor)
+{
+    const struct linger immediately = {1, 0};
+#ifdef Q_OS_WIN
+    setsockopt(SOCKET(descriptor), SOL_SOCKET, SO_LINGER,
+               reinterpret_cast<const char *>(&immediately), sizeof immediately);
+#else
+    setsockopt(int(descriptor), SOL_SOCKET, SO_LINGER, &immediately, sizeof immediately);
+#endif
+}
+
 }
 
 LoopbackHttpServer::LoopbackHttpServer(QObject *parent) : QTcpServer(parent) {}
@@ -89,12 +110,8 @@ void LoopbackHttpServer::answer(QTcpSocket *socket)
         if (ending == HttpAnswer::Close) {
             socket->disconnectFromHost();
         } else if (ending == HttpAnswer::Reset) {
-            // Closing with a zero linger time makes the system send a reset
-            // instead of an orderly end of the stream.
             socket->flush();
-            struct linger immediately = {1, 0};
-            setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &immediately,
-                       sizeof immediately);
+            resetOnClose(socket->socketDescriptor());
             socket->abort();
         }
     };
