@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Measures whole updater runs against nginx on loopback, for a 16 MiB and a 1 GiB
+# package: wall time against `curl -o FILE URL && md5sum FILE` of the same package,
+# measured side by side in this run, and the updater's peak resident memory.
+#
+#   bash bench/network-download.sh [UPDATER] [ROUNDS]
+#
+# UPDATER defaults to build/software-updater; ROUNDS (default 3) runs of each tool
+# per size, interleaved, of which the median is reported.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+updater=$(realpath "${1:-build/software-updater}")
+rounds=${2:-3}
+[ -x "$updater" ] || { echo "no updater at $updater; build it with scripts/build.sh" >&2; exit 1; }
+for tool in nginx curl md5sum /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing; run scripts/install-deps.sh" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+nginx_pid=
+cleanup() {
+    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+sizes=(16 1024)   # MiB
+for size in "${sizes[@]}"; do
+    mkdir -p "$work/site/r$size/pc"
+    head -c "$((size * 1024 * 1024))" /dev/urandom > "$work/site/r$size/pc/package.bin"
+    md5=$(md5sum "$work/site/r$size/pc/package.bin" | cut -d' ' -f1)
+    printf '{"md5": "%s", "os": "windows", "version": "2.1", "package": "package.bin"}\n' "$md5" \
+        > "$work/site/r$size/pc/updates.json"
+done
+
+mkdir -p "$work/nginx"
+write_config() {
+    cat > "$work/nginx/nginx.conf" <<CONF
+daemon off;
+master_process off;
+pid "$work/nginx/nginx.pid";
+error_log "$work/nginx/error.log";
+events { worker_connections 64; }
+http {
+    access_log off;
+    client_body_temp_path "$work/nginx/body";
+    proxy_temp_path "$work/nginx/proxy";
+    fastcgi_temp_path "$work/nginx/fastcgi";
+    uwsgi_temp_path "$work/nginx/uwsgi";
+    scgi_temp_path "$work/nginx/scgi";
+    types { application/json json; }
+    default_type application/octet-stream;
+    sendfile on;
+    server {
+        listen 127.0.0.1:$port;
+        root "$work/site";
+    }
+}
+CONF
+}
+# A port picked at random can be taken; then nginx exits and another is tried.
+for _ in $(seq 20); do
+    port=$(shuf -i 20000-60999 -n 1)
+    write_config
+    nginx -p "$work/nginx/" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
+    nginx_pid=$!
+    for _ in $(seq 100); do
+        kill -0 "$nginx_pid" 2>/dev/null || break
+        curl -sf -o /dev/null "http://127.0.0.1:$port/r16/pc/updates.json" && break 2
+        sleep 0.05
+    done
+    kill "$nginx_pid" 2>/dev/null; wait "$nginx_pid" 2>/dev/null || true
+    nginx_pid=
+done
+[ -n "$nginx_pid" ] || { echo "nginx did not start:" >&2; cat "$work/nginx/error.log" >&2; exit 1; }
+
+now() { date +%s.%N; }
+
+# One updater run into a fresh local folder; prints "seconds peak-kB".
+run_updater() {
+    local size=$1 local_folder="$work/local" start end
+    rm -rf "$local_folder" "$work/tmp"
+    mkdir -p "$local_folder" "$work/tmp"
+    start=$(now)
+    TMPDIR="$work/tmp" /usr/bin/time -v -o "$work/time.txt" \
+        "$updater" --localPath "$local_folder" --remotePath "http://127.0.0.1:$port/r$size" 2>/dev/null
+    end=$(now)
+    grep -q 'SUCCESS: MD5 hash' "$local_folder/updates/updater.log" \
+        || { echo "updater run failed:" >&2; cat "$local_folder/updates/updater.log" >&2; exit 1; }
+    echo "$(awk "BEGIN { print $end - $start }") $(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")"
+}
+
+# curl and md5sum of the same package; prints seconds.
+run_curl() {
+    local size=$1 start end
+    rm -f "$work/curl.bin"
+    start=$(now)
+    curl -s -o "$work/curl.bin" "http://127.0.0.1:$port/r$size/pc/package.bin" && md5sum "$work/curl.bin" >/dev/null
+    end=$(now)
+    awk "BEGIN { print $end - $start }"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+printf '%-8s %12s %12s %8s %14s\n' size updater_s curl_md5_s ratio peak_rss_MiB
+for size in "${sizes[@]}"; do
+    run_curl "$size" >/dev/null   # brings the package into the page cache for both
+    : > "$work/u.txt"; : > "$work/c.txt"; : > "$work/m.txt"
+    for _ in $(seq "$rounds"); do
+        run_updater "$size" > "$work/one.txt"
+        read -r seconds peak < "$work/one.txt"
+        echo "$seconds" >> "$work/u.txt"; echo "$peak" >> "$work/m.txt"
+        run_curl "$size" >> "$work/c.txt"
+    done
+    u=$(median < "$work/u.txt"); c=$(median < "$work/c.txt"); m=$(sort -g "$work/m.txt" | tail -1)
+    awk -v s="${size}MiB" -v u="$u" -v c="$c" -v m="$m" \
+        'BEGIN { printf "%-8s %12.3f %12.3f %8.2f %14.1f\n", s, u, c, u / c, m / 1024 }'
+done

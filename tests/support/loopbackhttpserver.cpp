@@ -1,0 +1,135 @@
+#include "support/loopbackhttpserver.h"
+
+#include <QSslSocket>
+#include <QTimer>
+
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
+#include <memory>
+
+HttpAnswer HttpAnswer::ok(const QByteArray &body, bool announceLength)
+{
+    HttpAnswer answer;
+    answer.head = "HTTP/1.1 200 OK\r\n";
+    answer.head += announceLength ? "Content-Length: " + QByteArray::number(body.size()) + "\r\n"
+                                  : QByteArray("Connection: close\r\n");
+    answer.body = body;
+    return answer;
+}
+
+HttpAnswer HttpAnswer::status(int code, const QByteArray &reason, const QByteArray &body,
+                              const QByteArray &extraHeaders)
+{
+    HttpAnswer answer;
+    answer.head = "HTTP/1.1 " + QByteArray::number(code) + ' ' + reason + "\r\n" + extraHeaders
+            + "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    answer.body = body;
+    return answer;
+}
+
+namespace {
+
+// Closing with a zero linger time makes the system send a reset instead of an
+// orderly end of the stream.
+void resetOnClose(qintptr descriptor)
+{
+    const struct linger immediately = {1, 0};
+#ifdef Q_OS_WIN
+    setsockopt(SOCKET(descriptor), SOL_SOCKET, SO_LINGER,
+               reinterpret_cast<const char *>(&immediately), sizeof immediately);
+#else
+    setsockopt(int(descriptor), SOL_SOCKET, SO_LINGER, &immediately, sizeof immediately);
+#endif
+}
+
+}
+
+LoopbackHttpServer::LoopbackHttpServer(QObject *parent) : QTcpServer(parent) {}
+
+void LoopbackHttpServer::useTls(const QSslCertificate &serverCertificate, const QSslKey &serverKey)
+{
+    certificate = serverCertificate;
+    key = serverKey;
+}
+
+bool LoopbackHttpServer::start()
+{
+    return listen(QHostAddress::LocalHost);
+}
+
+QUrl LoopbackHttpServer::url(const QString &path) const
+{
+    QUrl url;
+    url.setScheme(certificate.isNull() ? QStringLiteral("http") : QStringLiteral("https"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(serverPort());
+    url.setPath(path);
+    return url;
+}
+
+void LoopbackHttpServer::incomingConnection(qintptr descriptor)
+{
+    QTcpSocket *socket;
+    if (certificate.isNull()) {
+        socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+    } else {
+        auto tls = new QSslSocket(this);
+        tls->setSocketDescriptor(descriptor);
+        tls->setLocalCertificate(certificate);
+        tls->setPrivateKey(key);
+        tls->startServerEncryption();
+        socket = tls;
+    }
+    // One request per connection; whatever follows it is not read.
+    auto received = std::make_shared<QByteArray>();
+    auto answered = std::make_shared<bool>(false);
+    connect(socket, &QIODevice::readyRead, socket, [this, socket, received, answered] {
+        received->append(socket->readAll());
+        if (*answered || !received->contains("\r\n\r\n"))
+            return;
+        *answered = true;
+        request = *received;
+        emit requestReceived();
+        answer(socket);
+    });
+    connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+}
+
+void LoopbackHttpServer::answer(QTcpSocket *socket)
+{
+    const HttpAnswer answer = current;
+    const QByteArray body = answer.bytesToSend < 0 ? answer.body : answer.body.left(answer.bytesToSend);
+    socket->write(answer.head + "\r\n");
+
+    auto end = [socket, ending = answer.ending] {
+        if (ending == HttpAnswer::Close) {
+            socket->disconnectFromHost();
+        } else if (ending == HttpAnswer::Reset) {
+            socket->flush();
+            resetOnClose(socket->socketDescriptor());
+            socket->abort();
+        }
+    };
+    if (answer.dripBytes <= 0) {
+        socket->write(body);
+        // Give the client the bytes before a reset can overtake them.
+        QTimer::singleShot(answer.ending == HttpAnswer::Reset ? 200 : 0, socket, end);
+        return;
+    }
+    auto timer = new QTimer(socket);
+    auto sent = std::make_shared<int>(0);
+    connect(timer, &QTimer::timeout, socket, [socket, timer, sent, body, end, answer] {
+        socket->write(body.mid(*sent, answer.dripBytes));
+        *sent += answer.dripBytes;
+        if (*sent >= body.size()) {
+            timer->stop();
+            end();
+        }
+    });
+    timer->start(answer.dripIntervalMs);
+}

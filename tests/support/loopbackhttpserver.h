@@ -1,0 +1,60 @@
+#ifndef LOOPBACKHTTPSERVER_H
+#define LOOPBACKHTTPSERVER_H
+
+#include <QByteArray>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QTcpServer>
+#include <QUrl>
+
+// How the server answers a request: the head (status line and headers) is sent at
+// once, then the body, or its first bytesToSend bytes, whole or in drips, and then
+// the connection ends as ending says.
+struct HttpAnswer
+{
+    enum Ending { Close, Reset, Stall };
+
+    QByteArray head;
+    QByteArray body;
+    qint64 bytesToSend = -1;
+    Ending ending = Close;
+    int dripBytes = 0;
+    int dripIntervalMs = 0;
+
+    static HttpAnswer ok(const QByteArray &body, bool announceLength = true);
+    static HttpAnswer status(int code, const QByteArray &reason, const QByteArray &body,
+                             const QByteArray &extraHeaders = QByteArray());
+};
+
+// An HTTP (or, with a certificate, HTTPS) server on 127.0.0.1 that answers every
+// request as it was told, also in ways no real server would.
+class LoopbackHttpServer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    explicit LoopbackHttpServer(QObject *parent = nullptr);
+
+    void setAnswer(const HttpAnswer &answer) { current = answer; }
+    void useTls(const QSslCertificate &certificate, const QSslKey &key);
+    bool start();
+    QUrl url(const QString &path) const;
+    // The head of the last request received.
+    QByteArray lastRequest() const { return request; }
+
+signals:
+    void requestReceived();
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
+private:
+    void answer(QTcpSocket *socket);
+
+    HttpAnswer current;
+    QSslCertificate certificate;
+    QSslKey key;
+    QByteArray request;
+};
+
+#endif
