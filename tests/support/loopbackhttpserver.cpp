@@ -95,14 +95,14 @@ void LoopbackHttpServer::incomingConnection(qintptr descriptor)
         *answered = true;
         request = *received;
         emit requestReceived();
-        answer(socket);
+        const QByteArray path = request.left(request.indexOf("\r\n")).split(' ').value(1);
+        answer(socket, byPath.value(path, current));
     });
     connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
 }
 
-void LoopbackHttpServer::answer(QTcpSocket *socket)
+void LoopbackHttpServer::answer(QTcpSocket *socket, const HttpAnswer &answer)
 {
-    const HttpAnswer answer = current;
     const QByteArray body = answer.bytesToSend < 0 ? answer.body : answer.body.left(answer.bytesToSend);
     socket->write(answer.head + "\r\n");
 

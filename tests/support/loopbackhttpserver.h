@@ -2,6 +2,7 @@
 #define LOOPBACKHTTPSERVER_H
 
 #include <QByteArray>
+#include <QHash>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QTcpServer>
@@ -36,6 +37,8 @@ public:
     explicit LoopbackHttpServer(QObject *parent = nullptr);
 
     void setAnswer(const HttpAnswer &answer) { current = answer; }
+    // Answers requests for this path (such as /pc/app.zip) differently from the rest.
+    void setAnswer(const QByteArray &path, const HttpAnswer &answer) { byPath.insert(path, answer); }
     void useTls(const QSslCertificate &certificate, const QSslKey &key);
     bool start();
     QUrl url(const QString &path) const;
@@ -49,9 +52,10 @@ protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    void answer(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const HttpAnswer &answer);
 
     HttpAnswer current;
+    QHash<QByteArray, HttpAnswer> byPath;
     QSslCertificate certificate;
     QSslKey key;
     QByteArray request;
