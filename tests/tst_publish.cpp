@@ -1,3 +1,4 @@
+#include "support/nginxserver.h"
 #include "support/sandbox.h"
 
 #include <QtTest>
@@ -103,6 +104,8 @@ class PublishTest : public QObject
 private slots:
     void updaterInstallsPublishedUpdate_data();
     void updaterInstallsPublishedUpdate();
+    void updaterInstallsPublishedUpdateOverHttp_data() { updaterInstallsPublishedUpdate_data(); }
+    void updaterInstallsPublishedUpdateOverHttp();
     void refusalLeavesRemoteAsItWas_data();
     void refusalLeavesRemoteAsItWas();
     void forceOverridesConflicts_data();
@@ -166,6 +169,14 @@ void PublishTest::updaterInstallsPublishedUpdate()
 {
     Sandbox sandbox;
     expectInstalled(sandbox, sandbox.remoteUrl());
+}
+
+void PublishTest::updaterInstallsPublishedUpdateOverHttp()
+{
+    Sandbox sandbox;
+    NginxServer nginx(sandbox.remoteFolder());
+    QVERIFY(nginx.start());
+    expectInstalled(sandbox, nginx.httpUrl());
 }
 
 void PublishTest::refusalLeavesRemoteAsItWas_data()
