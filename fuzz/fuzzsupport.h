@@ -1,0 +1,50 @@
+#ifndef FUZZSUPPORT_H
+#define FUZZSUPPORT_H
+
+#include "app/updaterapp.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <cstdio>
+#include <cstdlib>
+
+// The code under test logs each decision; at fuzzing speed those lines would bury
+// libFuzzer's own output.
+inline void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+inline void dropMessages()
+{
+    qInstallMessageHandler(dropMessage);
+}
+
+// A broken law counts like a crash: aborting makes libFuzzer keep the input.
+inline void expect(bool holds, const char *law, const QString &input = QString())
+{
+    if (holds)
+        return;
+    std::fprintf(stderr, "LAW BROKEN: %s\n", law);
+    if (!input.isNull())
+        std::fprintf(stderr, "  input: %s\n", input.toUtf8().constData());
+    std::abort();
+}
+
+inline QString utf8Text(const uint8_t *data, size_t size)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
+}
+
+// The application object that the member functions under test need, built once per
+// process as main builds it. It takes the instance lock in TMPDIR, so every fuzzer
+// process needs a TMPDIR of its own.
+inline UpdaterApp &fuzzedApp()
+{
+    static int argc = 1;
+    static char name[] = "software-updater";
+    static char *argv[] = {name, nullptr};
+    static UpdaterApp *app = new UpdaterApp(argc, argv);
+    return *app;
+}
+
+#endif
