@@ -5,10 +5,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 // The code under test logs each decision; at fuzzing speed those lines would bury
 // libFuzzer's own output.
@@ -30,9 +32,15 @@ inline void expect(bool holds, const char *law, const QString &input = QString()
     std::abort();
 }
 
-inline QString utf8Text(const uint8_t *data, size_t size)
+// The texts one input stands for: its bytes read as UTF-8, as files and the command
+// line give text, and taken as UTF-16 code units unchanged, which reaches every
+// QString, lone surrogates included (a JSON "\udc00" makes one).
+inline QStringList textsOf(const uint8_t *data, size_t size)
 {
-    return QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
+    QString utf16(int(size / 2), Qt::Uninitialized);
+    if (!utf16.isEmpty())
+        std::memcpy(utf16.data(), data, size_t(utf16.size()) * sizeof(QChar));
+    return {QString::fromUtf8(reinterpret_cast<const char *>(data), int(size)), utf16};
 }
 
 // The application object that the member functions under test need, built once per

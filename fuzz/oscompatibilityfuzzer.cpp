@@ -3,25 +3,11 @@
 
 #include <cstring>
 
-// Input: four bytes of a QSysInfo::WinVersion value, then the rule as UTF-8.
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    dropMessages();
-    return 0;
-}
+// Input: four bytes of a QSysInfo::WinVersion value, then the rule.
+namespace {
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void checkRule(const QString &rule)
 {
-    if (size >= sizeof(int)) {
-        int winVersion;
-        std::memcpy(&winVersion, data, sizeof winVersion);
-        const int rank = osVersionRank(winVersion);
-        expect(rank >= 0 && rank <= 5, "a Windows version ranks from 0 to 5");
-        data += sizeof winVersion;
-        size -= sizeof winVersion;
-    }
-    const QString rule = utf8Text(data, size);
-
     constexpr int ranks = 6;
     bool admits[ranks];
     for (int rank = 0; rank < ranks; ++rank) {
@@ -34,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             expect(admits[rank], "an empty rule or \"any\" admits every version", rule);
     }
     if (rule.isEmpty() || rule == QLatin1String("any"))
-        return 0;
+        return;
 
     const QString name = rule.trimmed().toLower();
     const bool orNewer = name.endsWith(QLatin1Char('+'));
@@ -52,5 +38,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Rank 5 is a Windows newer than any the rules can name, rank 0 one older.
     expect(orNewer || !admits[5], "only a \"+\" rule admits an unknown Windows", rule);
     expect(orOlder || !admits[0], "only a \"-\" rule admits Windows before 7", rule);
+}
+
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    dropMessages();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size >= sizeof(int)) {
+        int winVersion;
+        std::memcpy(&winVersion, data, sizeof winVersion);
+        const int rank = osVersionRank(winVersion);
+        expect(rank >= 0 && rank <= 5, "a Windows version ranks from 0 to 5");
+        data += sizeof winVersion;
+        size -= sizeof winVersion;
+    }
+    for (const QString &rule : textsOf(data, size))
+        checkRule(rule);
     return 0;
 }

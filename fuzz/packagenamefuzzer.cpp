@@ -3,7 +3,7 @@
 
 #include <QDir>
 
-// Input: a package name as UTF-8, as a manifest's "package" value would give it.
+// Input: a package name, as a manifest's "package" value would give it.
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     dropMessages();
@@ -12,17 +12,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString name = utf8Text(data, size);
-    if (!isPackageNameAllowed(name))
-        return 0;
-
-    // The folders as the updater forms them: localPath + "/available/" + name.
-    for (const QLatin1String localPath : {QLatin1String("/home/user/updates"),
-                                          QLatin1String("C:/Users/user/AppData/updates")}) {
-        const QString available = localPath + QLatin1String("/available/");
-        const QString destination = QDir::cleanPath(available + name);
-        expect(destination.startsWith(available) && destination.size() > available.size(),
-               "an allowed name stays inside the available folder", name);
+    for (const QString &name : textsOf(data, size)) {
+        if (!isPackageNameAllowed(name))
+            continue;
+        // The folders as the updater forms them: localPath + "/available/" + name.
+        for (const QLatin1String localPath : {QLatin1String("/home/user/updates"),
+                                              QLatin1String("C:/Users/user/AppData/updates")}) {
+            const QString available = localPath + QLatin1String("/available/");
+            const QString destination = QDir::cleanPath(available + name);
+            expect(destination.startsWith(available) && destination.size() > available.size(),
+                   "an allowed name stays inside the available folder", name);
+        }
     }
     return 0;
 }

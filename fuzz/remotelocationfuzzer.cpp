@@ -62,16 +62,16 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString input = utf8Text(data, size);
-    const int split = input.indexOf(QLatin1Char('\n'));
-    const QString name = input.mid(split + 1);
-
-    for (const QString &base : fixedBases())
-        resolveUnder(base, name);
-    if (split >= 0) {
-        const QString value = input.left(split);
-        if (isAcceptedRemotePath(value))
-            resolveUnder(value, name);
+    for (const QString &input : textsOf(data, size)) {
+        const int split = input.indexOf(QLatin1Char('\n'));
+        const QString name = input.mid(split + 1);
+        for (const QString &base : fixedBases())
+            resolveUnder(base, name);
+        if (split >= 0) {
+            const QString value = input.left(split);
+            if (isAcceptedRemotePath(value))
+                resolveUnder(value, name);
+        }
     }
     return 0;
 }
