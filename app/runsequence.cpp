@@ -78,7 +78,10 @@ int UpdaterApp::run()
 
     const QString remotePathValue = parser.value(remotePathOption);
     const QUrl remoteUrl(remotePathValue, QUrl::TolerantMode);
-    if (!remoteUrl.isValid()) {
+    // The folder suffix must not turn into a server name: "http:/" followed by
+    // "/pc/" would read as the host "pc".
+    const QUrl remoteBase(remotePathValue + remoteFolder, QUrl::TolerantMode);
+    if (!remoteUrl.isValid() || remoteBase.authority() != remoteUrl.authority()) {
         updaterLog().info("Remote path %s is not valid", qPrintable(remotePathValue));
         return 0;
     }

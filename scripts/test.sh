@@ -5,3 +5,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh -DUPDATER_WERROR=ON
 ctest --test-dir build --output-on-failure -j2
+# The same suite again with AddressSanitizer and UndefinedBehaviorSanitizer, then
+# every fuzz target for a bounded time.
+bash scripts/sanitize.sh
+bash scripts/fuzz.sh

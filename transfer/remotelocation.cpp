@@ -1,7 +1,5 @@
 #include "app/updaterapp.h"
 
-#include <QRegularExpression>
-
 void UpdaterApp::setRemotePath(const QString &text)
 {
     if (text == remotePath)
@@ -11,11 +9,17 @@ void UpdaterApp::setRemotePath(const QString &text)
 
 QUrl UpdaterApp::resolveRemoteUrl(const QString &name) const
 {
-    static const QRegularExpression slashes(QStringLiteral("/+"));
     static const QString slash(QStringLiteral("/"));
+    static const QString doubleSlash(QStringLiteral("//"));
 
     QUrl url(remotePath, QUrl::TolerantMode);
     url.setPath(url.path(QUrl::FullyDecoded) + slash + name, QUrl::DecodedMode);
-    url.setPath(url.path(QUrl::FullyDecoded).replace(slashes, slash), QUrl::DecodedMode);
+    // Not a regular expression: it matches nothing in text that is not valid UTF-16,
+    // such as a name with a lone surrogate from a manifest's "\udc00", and every
+    // run of slashes would stay.
+    QString path = url.path(QUrl::FullyDecoded);
+    while (path.contains(doubleSlash))
+        path.replace(doubleSlash, slash);
+    url.setPath(path, QUrl::DecodedMode);
     return url;
 }
