@@ -14,7 +14,7 @@ class Sandbox
 public:
     struct Result
     {
-        int exitCode = -1;
+        int exitCode = -1; // also for a process that crashed or had to be killed
         QProcess::ExitStatus exitStatus = QProcess::CrashExit;
         QByteArray standardError;
         QByteArray standardOutput;
@@ -40,9 +40,11 @@ public:
 
     QProcessEnvironment environment() const;
     QStringList arguments(const QString &remote = QString()) const;
-    // Starts the updater without waiting for it.
-    void start(QProcess &process, const QStringList &arguments) const;
-    Result run(const QStringList &arguments, int timeoutMs = 60000) const;
+    // Starts program, the updater unless told otherwise, without waiting for it.
+    void start(QProcess &process, const QStringList &arguments,
+               const QString &program = QStringLiteral(UPDATER_EXECUTABLE)) const;
+    Result run(const QStringList &arguments,
+               const QString &program = QStringLiteral(UPDATER_EXECUTABLE)) const;
 
     QByteArray logBytes() const;
     // The log's lines after the banner's date line, which differs from run to run.
@@ -55,8 +57,19 @@ private:
 };
 
 QByteArray md5Hex(const QByteArray &bytes);
+// Some bytes that are not all alike, as a package's are.
+QByteArray testPackage(int size);
+QByteArray readFile(const QString &path);
+// Creates the folders on the way.
+void writeFile(const QString &path, const QByteArray &bytes);
+// The files below folder, with their paths relative to it, in order.
+QStringList filesBelow(const QString &folder);
 
 // What a run logs after the banner's date line up to its first look at the available folder.
 QStringList startLines(const Sandbox &sandbox, const QString &remote);
+
+// Progress depends on how the bytes happen to arrive; only the last report of a run of
+// them, that all bytes are there, is the same from run to run.
+QStringList withFinalProgressOnly(const QStringList &lines);
 
 #endif
