@@ -146,6 +146,13 @@ void NetworkTransferTest::answers_data()
                                                    "    ERROR: Received 1000 of 3000 bytes."};
     QTest::newRow("fewer bytes than announced") << shortBody << QString() << false
                                                 << QStringList{"    ERROR: (2) Connection closed"} << QStringList();
+    // Qt ends a chunked body at its last chunk without an error, whatever length was announced.
+    HttpAnswer chunked;
+    chunked.head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3000\r\n";
+    chunked.body = "3e8\r\n" + body.left(1000) + "\r\n0\r\n\r\n";
+    QTest::newRow("short body without a network error")
+            << chunked << QString() << false
+            << QStringList{"    [33 %] Downloaded 1000 / 3000 bytes", "    ERROR: Received 1000 of 3000 bytes."} << QStringList();
     QTest::newRow("stall") << stall << QString() << false << QStringList{"    ERROR: (5) Operation canceled"}
                            << QStringList();
 }
