@@ -124,8 +124,9 @@ void UpdateRunTest::run_data()
     for (const char *name : {"../../escaped.zip", "/tmp/escaped.zip", "..\\escaped.zip", "C:escaped.zip"}) {
         QTest::newRow(name) << Setup([name](const Sandbox &sandbox) {
             sandbox.putRemote("escaped.zip", "payload");
-            sandbox.putManifest({{"md5", QString::fromLatin1(md5Hex("payload"))}, {"os", "windows"},
-                                 {"version", "3"}, {"package", name}});
+            const QJsonObject offer{{"md5", QString::fromLatin1(md5Hex("payload"))}, {"os", "windows"},
+                                    {"version", "3"}, {"package", name}};
+            sandbox.putRemote("updates.json", QJsonDocument(offer).toJson());
         }) << manifest + QStringList{"    Finished downloading {manifestSize} bytes.",
                                      "Checking if version 3 is more recent than 2.0.1610051745",
                                      "    ERROR: Package name " + QString::fromLatin1(name) + " is not allowed.", failed}

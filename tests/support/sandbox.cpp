@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QUrl>
 
 Sandbox::Sandbox()
@@ -12,11 +13,6 @@ Sandbox::Sandbox()
     QDir().mkpath(localFolder());
     QDir().mkpath(remoteFolder() + QLatin1String("/pc"));
     QDir().mkpath(temporaryFolder());
-}
-
-QString Sandbox::path(const QString &relative) const
-{
-    return relative.isEmpty() ? root.path() : root.filePath(relative);
 }
 
 QString Sandbox::remoteUrl() const
@@ -34,24 +30,12 @@ QByteArray Sandbox::publish(const QString &package, const QByteArray &bytes,
 {
     putRemote(package, bytes);
     const QByteArray digest = md5Hex(bytes);
-    putManifest({{QStringLiteral("md5"), QString::fromLatin1(digest)},
-                 {QStringLiteral("os"), QStringLiteral("windows")},
-                 {QStringLiteral("version"), version},
-                 {QStringLiteral("package"), package}});
-    return digest;
-}
-
-void Sandbox::putManifest(const QJsonObject &manifest) const
-{
+    const QJsonObject manifest{{QStringLiteral("md5"), QString::fromLatin1(digest)},
+                               {QStringLiteral("os"), QStringLiteral("windows")},
+                               {QStringLiteral("version"), version},
+                               {QStringLiteral("package"), package}};
     putRemote(QStringLiteral("updates.json"), QJsonDocument(manifest).toJson());
-}
-
-QProcessEnvironment Sandbox::environment() const
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TMPDIR"), temporaryFolder());
-    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-    return environment;
+    return digest;
 }
 
 QStringList Sandbox::arguments(const QString &remote) const
@@ -62,7 +46,10 @@ QStringList Sandbox::arguments(const QString &remote) const
 
 void Sandbox::start(QProcess &process, const QStringList &arguments, const QString &program) const
 {
-    process.setProcessEnvironment(environment());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temporaryFolder());
+    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
     process.setWorkingDirectory(root.path());
     process.start(program, arguments);
     process.waitForStarted();
@@ -84,11 +71,6 @@ Sandbox::Result Sandbox::run(const QStringList &arguments, const QString &progra
     result.standardError = process.readAllStandardError();
     result.standardOutput = process.readAllStandardOutput();
     return result;
-}
-
-QByteArray Sandbox::logBytes() const
-{
-    return readFile(updatesFolder() + QLatin1String("/updater.log"));
 }
 
 QStringList Sandbox::logLines() const
