@@ -1,5 +1,6 @@
 #include "log/filelogsink.h"
 #include "log/logmessage.h"
+#include "support/sandbox.h"
 #include "support/updatertestmain.h"
 
 class FileLogSinkTest : public QObject
@@ -8,7 +9,7 @@ class FileLogSinkTest : public QObject
 
 private slots:
     void init();
-    void cleanup();
+    void cleanup() { app()->setLocalPath(QString()); }
     void appendsOneLine_data();
     void appendsOneLine();
     void fatalQuits_data();
@@ -18,7 +19,7 @@ private slots:
 
 private:
     static UpdaterApp *app() { return static_cast<UpdaterApp *>(QCoreApplication::instance()); }
-    QByteArray logBytes() const;
+    QByteArray logBytes() const { return readFile(folder->filePath(QStringLiteral("updater.log"))); }
 
     QScopedPointer<QTemporaryDir> folder;
 };
@@ -28,17 +29,6 @@ void FileLogSinkTest::init()
     folder.reset(new QTemporaryDir);
     QVERIFY(folder->isValid());
     app()->setLocalPath(folder->path());
-}
-
-void FileLogSinkTest::cleanup()
-{
-    app()->setLocalPath(QString());
-}
-
-QByteArray FileLogSinkTest::logBytes() const
-{
-    QFile file(folder->filePath(QStringLiteral("updater.log")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void FileLogSinkTest::appendsOneLine_data()
@@ -57,11 +47,7 @@ void FileLogSinkTest::appendsOneLine()
 {
     QFETCH(QString, message);
     QFETCH(QByteArray, bytes);
-    {
-        QFile existing(folder->filePath(QStringLiteral("updater.log")));
-        QVERIFY(existing.open(QIODevice::WriteOnly));
-        existing.write("earlier\n");
-    }
+    writeFile(folder->filePath(QStringLiteral("updater.log")), "earlier\n");
     updaterLog().info("%s", qPrintable(message));
     QCOMPARE(logBytes(), QByteArray("earlier\n") + bytes);
 }

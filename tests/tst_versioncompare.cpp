@@ -9,7 +9,6 @@ class VersionCompareTest : public QObject
 private slots:
     void compare_data();
     void compare();
-    void logsCandidateFirst();
 };
 
 void VersionCompareTest::compare_data()
@@ -55,15 +54,9 @@ void VersionCompareTest::compare()
     QFETCH(QString, candidate);
     QFETCH(QString, current);
     QFETCH(int, result);
+    // The candidate comes first, also when equal texts end the comparison at once.
+    QTest::ignoreMessage(QtInfoMsg, qPrintable("Checking if version " + candidate + " is more recent than " + current));
     QCOMPARE(compareVersions(candidate, current), result);
-}
-
-void VersionCompareTest::logsCandidateFirst()
-{
-    QTest::ignoreMessage(QtInfoMsg, "Checking if version 2.1 is more recent than 2.0.1610051745");
-    compareVersions(QStringLiteral("2.1"), QStringLiteral("2.0.1610051745"));
-    QTest::ignoreMessage(QtInfoMsg, "Checking if version 7 is more recent than 7");
-    compareVersions(QStringLiteral("7"), QStringLiteral("7"));
 }
 
 QTEST_GUILESS_MAIN(VersionCompareTest)

@@ -48,42 +48,21 @@ void resetOnClose(qintptr descriptor)
 
 }
 
-LoopbackHttpServer::LoopbackHttpServer(QObject *parent) : QTcpServer(parent) {}
-
-void LoopbackHttpServer::useTls(const QSslCertificate &serverCertificate, const QSslKey &serverKey)
-{
-    certificate = serverCertificate;
-    key = serverKey;
-}
-
-bool LoopbackHttpServer::start()
-{
-    return listen(QHostAddress::LocalHost);
-}
-
 QUrl LoopbackHttpServer::url(const QString &path) const
 {
-    QUrl url;
-    url.setScheme(certificate.isNull() ? QStringLiteral("http") : QStringLiteral("https"));
-    url.setHost(QStringLiteral("127.0.0.1"));
-    url.setPort(serverPort());
-    url.setPath(path);
-    return url;
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2%3")
+                        .arg(QLatin1String(certificate.isNull() ? "http" : "https")).arg(serverPort()).arg(path));
 }
 
 void LoopbackHttpServer::incomingConnection(qintptr descriptor)
 {
-    QTcpSocket *socket;
-    if (certificate.isNull()) {
-        socket = new QTcpSocket(this);
-        socket->setSocketDescriptor(descriptor);
-    } else {
-        auto tls = new QSslSocket(this);
-        tls->setSocketDescriptor(descriptor);
-        tls->setLocalCertificate(certificate);
-        tls->setPrivateKey(key);
-        tls->startServerEncryption();
-        socket = tls;
+    // Until it starts encryption, an SSL socket is a plain TCP one.
+    auto socket = new QSslSocket(this);
+    socket->setSocketDescriptor(descriptor);
+    if (!certificate.isNull()) {
+        socket->setLocalCertificate(certificate);
+        socket->setPrivateKey(key);
+        socket->startServerEncryption();
     }
     // One request per connection; whatever follows it is not read.
     auto received = std::make_shared<QByteArray>();

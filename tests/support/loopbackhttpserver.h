@@ -34,13 +34,17 @@ class LoopbackHttpServer : public QTcpServer
     Q_OBJECT
 
 public:
-    explicit LoopbackHttpServer(QObject *parent = nullptr);
+    using QTcpServer::QTcpServer;
 
     void setAnswer(const HttpAnswer &answer) { current = answer; }
     // Answers requests for this path (such as /pc/app.zip) differently from the rest.
     void setAnswer(const QByteArray &path, const HttpAnswer &answer) { byPath.insert(path, answer); }
-    void useTls(const QSslCertificate &certificate, const QSslKey &key);
-    bool start();
+    void useTls(const QSslCertificate &serverCertificate, const QSslKey &serverKey)
+    {
+        certificate = serverCertificate;
+        key = serverKey;
+    }
+    bool start() { return listen(QHostAddress::LocalHost); }
     QUrl url(const QString &path) const;
     // The head of the last request received.
     QByteArray lastRequest() const { return request; }

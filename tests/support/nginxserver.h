@@ -23,8 +23,6 @@ public:
     QString httpsUrl() const;
 
 private:
-    bool startOnce();
-    bool writeConfiguration() const;
     QString configuration() const;
 
     QString root;

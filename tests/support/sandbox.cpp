@@ -2,8 +2,10 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QUrl>
 
 Sandbox::Sandbox()
@@ -13,11 +15,6 @@ Sandbox::Sandbox()
     QDir().mkpath(temporaryFolder());
 }
 
-QString Sandbox::path(const QString &relative) const
-{
-    return relative.isEmpty() ? root.path() : root.filePath(relative);
-}
-
 QString Sandbox::remoteUrl() const
 {
     return QUrl::fromLocalFile(remoteFolder()).toString();
@@ -25,9 +22,7 @@ QString Sandbox::remoteUrl() const
 
 void Sandbox::putRemote(const QString &name, const QByteArray &bytes) const
 {
-    QFile file(remoteFolder() + QLatin1String("/pc/") + name);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
+    writeFile(remoteFolder() + QLatin1String("/pc/") + name, bytes);
 }
 
 QByteArray Sandbox::publish(const QString &package, const QByteArray &bytes,
@@ -35,24 +30,12 @@ QByteArray Sandbox::publish(const QString &package, const QByteArray &bytes,
 {
     putRemote(package, bytes);
     const QByteArray digest = md5Hex(bytes);
-    putManifest({{QStringLiteral("md5"), QString::fromLatin1(digest)},
-                 {QStringLiteral("os"), QStringLiteral("windows")},
-                 {QStringLiteral("version"), version},
-                 {QStringLiteral("package"), package}});
-    return digest;
-}
-
-void Sandbox::putManifest(const QJsonObject &manifest) const
-{
+    const QJsonObject manifest{{QStringLiteral("md5"), QString::fromLatin1(digest)},
+                               {QStringLiteral("os"), QStringLiteral("windows")},
+                               {QStringLiteral("version"), version},
+                               {QStringLiteral("package"), package}};
     putRemote(QStringLiteral("updates.json"), QJsonDocument(manifest).toJson());
-}
-
-QProcessEnvironment Sandbox::environment() const
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TMPDIR"), temporaryFolder());
-    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-    return environment;
+    return digest;
 }
 
 QStringList Sandbox::arguments(const QString &remote) const
@@ -61,35 +44,33 @@ QStringList Sandbox::arguments(const QString &remote) const
             QStringLiteral("--remotePath"), remote.isEmpty() ? remoteUrl() : remote};
 }
 
-void Sandbox::start(QProcess &process, const QStringList &arguments) const
+void Sandbox::start(QProcess &process, const QStringList &arguments, const QString &program) const
 {
-    process.setProcessEnvironment(environment());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temporaryFolder());
+    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
     process.setWorkingDirectory(root.path());
-    process.start(QStringLiteral(UPDATER_EXECUTABLE), arguments);
+    process.start(program, arguments);
     process.waitForStarted();
 }
 
-Sandbox::Result Sandbox::run(const QStringList &arguments, int timeoutMs) const
+Sandbox::Result Sandbox::run(const QStringList &arguments, const QString &program) const
 {
     QProcess process;
-    start(process, arguments);
+    start(process, arguments, program);
     Result result;
-    if (!process.waitForFinished(timeoutMs)) {
+    if (!process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished();
         return result;
     }
-    result.exitCode = process.exitCode();
     result.exitStatus = process.exitStatus();
+    if (result.exitStatus == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
     result.standardError = process.readAllStandardError();
     result.standardOutput = process.readAllStandardOutput();
     return result;
-}
-
-QByteArray Sandbox::logBytes() const
-{
-    QFile file(updatesFolder() + QLatin1String("/updater.log"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList Sandbox::logLines() const
@@ -117,10 +98,55 @@ QByteArray md5Hex(const QByteArray &bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
 }
 
+QByteArray testPackage(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char('a' + i % 26);
+    return bytes;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+QStringList filesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next().mid(folder.size() + 1);
+    files.sort();
+    return files;
+}
+
 QStringList startLines(const Sandbox &sandbox, const QString &remote)
 {
     return {QStringLiteral("Orvella Software Updater Version 2.0.1610051745."),
             QStringLiteral("  Using local path at ") + sandbox.updatesFolder(),
             QStringLiteral("  Using remote path at ") + remote + QLatin1String("/pc/"),
             QStringLiteral("Checking for downloaded updates in ") + sandbox.availableFolder()};
+}
+
+QStringList withFinalProgressOnly(const QStringList &lines)
+{
+    const auto isProgress = [](const QString &line) {
+        return line.startsWith(QLatin1String("    [")) || line.startsWith(QLatin1String("    Downloaded "));
+    };
+    QStringList result;
+    for (int i = 0; i < lines.size(); ++i) {
+        if (!isProgress(lines[i]) || i + 1 == lines.size() || !isProgress(lines[i + 1]))
+            result << lines[i];
+    }
+    return result;
 }

@@ -6,10 +6,8 @@
 #include <QJsonObject>
 #include <QTest>
 
-SlowRemote::SlowRemote(qint64 packageSize, int dripBytes, int dripIntervalMs)
+SlowRemote::SlowRemote(int packageSize, int dripBytes, int dripIntervalMs) : body(testPackage(packageSize))
 {
-    for (qint64 i = 0; i < packageSize; ++i)
-        body.append(char('a' + i % 26));
     const QJsonObject manifest{{"md5", QString::fromLatin1(md5Hex(body))}, {"os", "windows"},
                                {"version", "2.1"}, {"package", "app.zip"}};
     server.setAnswer("/pc/updates.json", HttpAnswer::ok(QJsonDocument(manifest).toJson()));

@@ -14,7 +14,7 @@ class Sandbox;
 class SlowRemote
 {
 public:
-    SlowRemote(qint64 packageSize, int dripBytes, int dripIntervalMs);
+    SlowRemote(int packageSize, int dripBytes, int dripIntervalMs);
 
     bool start() { return server.start(); }
     // The value for --remotePath.
