@@ -48,6 +48,10 @@ void CommandLineTest::outcome_data()
                          << QStringList{"Unsupported protocol used for remote path ftp. Supported protocols are http,https,file"};
     QTest::newRow("no scheme") << QStringList{"--localPath", "LOCAL", "--remotePath", "folder"} << 0 << "" << ""
                                << QStringList{"Unsupported protocol used for remote path . Supported protocols are http,https,file"};
+    // Followed by "/pc/", each would read as the host "pc" (a share on Windows for file).
+    for (const char *remote : {"http:/", "https:/", "file:/"})
+        QTest::newRow(remote) << QStringList{"--localPath", "LOCAL", "--remotePath", remote} << 0 << "" << ""
+                              << QStringList{QStringLiteral("Remote path %1 is not valid").arg(QLatin1String(remote))};
     QTest::newRow("empty remote") << QStringList{"--localPath", "LOCAL", "--remotePath", ""} << 0 << "" << ""
                                   << QStringList{"Remote path  is not valid"};
 }

@@ -7,6 +7,8 @@ class RemoteLocationTest : public QObject
 private slots:
     void resolve_data();
     void resolve();
+    void slashesCollapseInAnyText_data();
+    void slashesCollapseInAnyText();
 
 private:
     static UpdaterApp *app() { return static_cast<UpdaterApp *>(QCoreApplication::instance()); }
@@ -36,6 +38,28 @@ void RemoteLocationTest::resolve()
     QFETCH(QString, url);
     app()->setRemotePath(remote + QLatin1String("/pc/"));
     QCOMPARE(app()->resolveRemoteUrl(name).toString(QUrl::FullyEncoded), url);
+}
+
+void RemoteLocationTest::slashesCollapseInAnyText_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("path");
+
+    // A manifest's "\udc00" or "\ud800" gives a name with a lone surrogate.
+    const QString low(QChar(0xdc00));
+    const QString high(QChar(0xd800));
+    QTest::newRow("lone low surrogate") << "pkg//app" + low << "/base/pc/pkg/app" + low;
+    QTest::newRow("lone high surrogate") << high + "//app.zip" << "/base/pc/" + high + "/app.zip";
+}
+
+void RemoteLocationTest::slashesCollapseInAnyText()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, path);
+    app()->setRemotePath(QStringLiteral("https://host/base//pc/"));
+    const QUrl url = app()->resolveRemoteUrl(name);
+    QCOMPARE(url.path(QUrl::FullyDecoded), path);
+    QCOMPARE(url.host(), QStringLiteral("host"));
 }
 
 UPDATER_TEST_MAIN(RemoteLocationTest)

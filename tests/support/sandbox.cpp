@@ -9,10 +9,12 @@
 #include <QUrl>
 
 Sandbox::Sandbox()
+#ifdef Q_OS_UNIX
+    : temporary(QStringLiteral("/tmp/updater-test-XXXXXX"))
+#endif
 {
     QDir().mkpath(localFolder());
     QDir().mkpath(remoteFolder() + QLatin1String("/pc"));
-    QDir().mkpath(temporaryFolder());
 }
 
 QString Sandbox::remoteUrl() const

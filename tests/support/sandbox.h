@@ -23,7 +23,7 @@ public:
 
     Sandbox();
 
-    bool isValid() const { return root.isValid(); }
+    bool isValid() const { return root.isValid() && temporary.isValid(); }
     QString path(const QString &relative = QString()) const
     {
         return relative.isEmpty() ? root.path() : root.filePath(relative);
@@ -33,7 +33,7 @@ public:
     QString availableFolder() const { return path(QStringLiteral("local/updates/available")); }
     QString remoteFolder() const { return path(QStringLiteral("remote")); }
     QString remoteUrl() const;
-    QString temporaryFolder() const { return path(QStringLiteral("tmp")); }
+    QString temporaryFolder() const { return temporary.path(); }
 
     // Writes a file below the remote folder's "pc" folder.
     void putRemote(const QString &name, const QByteArray &bytes) const;
@@ -56,6 +56,9 @@ public:
 
 private:
     QTemporaryDir root;
+    // Apart from root and short: the control channel is a socket file in it, and
+    // socket paths are limited to about a hundred bytes, which a build folder can exceed.
+    QTemporaryDir temporary;
 };
 
 QByteArray md5Hex(const QByteArray &bytes);
