@@ -99,6 +99,8 @@ void UpdateRunTest::run_data()
             << Setup([](const Sandbox &sandbox) {
                    sandbox.publish("app.zip", "as published");
                    sandbox.putRemote("app.zip", "damaged on the share");
+                   // Below a subfolder it does not stop the run, but a failure clears it.
+                   writeFile(sandbox.availableFolder() + "/older/part.bin", "left over");
                })
             << offered + QStringList{downloadingApp, verifying,
                                      "    FAILURE: MD5 hash of downloaded file was " + md5Hex("damaged on the share")
