@@ -4,7 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-bool digestFile(const QString &path, FileDigest &digest, QString &error)
+bool digestFile(const QString &path, FileDigest &digest, QString &error,
+                const std::function<bool(const QByteArray &chunk)> &consume)
 {
     if (QFileInfo(path).isDir()) {
         error = QStringLiteral("it is a folder");
@@ -23,6 +24,8 @@ bool digestFile(const QString &path, FileDigest &digest, QString &error)
             error = file.errorString();
             return false;
         }
+        if (consume && !consume(chunk))
+            return false;
         hash.addData(chunk);
         size += chunk.size();
     }

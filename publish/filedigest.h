@@ -1,7 +1,10 @@
 #ifndef FILEDIGEST_H
 #define FILEDIGEST_H
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
 
 // A file's size and MD5 digest in lower-case hex, the form the manifest states.
 struct FileDigest
@@ -13,7 +16,9 @@ struct FileDigest
     bool operator!=(const FileDigest &other) const { return !(*this == other); }
 };
 
-// Reads the whole file; false, with the reason in error, when it is no readable file.
-bool digestFile(const QString &path, FileDigest &digest, QString &error);
+// Reads the whole file, handing each chunk to consume as well when one is given;
+// false, with the reason in error, when it is no readable file or consume refused a chunk.
+bool digestFile(const QString &path, FileDigest &digest, QString &error,
+                const std::function<bool(const QByteArray &chunk)> &consume = {});
 
 #endif

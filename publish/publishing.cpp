@@ -10,7 +10,6 @@
 #include "update/packagename.h"
 #include "update/versioncompare.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -52,29 +51,23 @@ bool readPublishedVersion(const QString &manifestPath, QString &version, QString
 bool copyPackage(const QString &source, const QString &destination, const FileDigest &expected,
                  QString &error)
 {
-    QFile input(source);
     QSaveFile output(destination);
-    if (!input.open(QIODevice::ReadOnly)) {
-        error = input.errorString();
-        return false;
-    }
     if (!output.open(QIODevice::WriteOnly)) {
         error = output.errorString();
         return false;
     }
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    qint64 size = 0;
-    while (!input.atEnd()) {
-        const QByteArray chunk = input.read(1 << 16);
-        if (chunk.isEmpty() || output.write(chunk) != chunk.size()) {
-            error = chunk.isEmpty() ? input.errorString() : output.errorString();
-            output.cancelWriting();
-            return false;
-        }
-        hash.addData(chunk);
-        size += chunk.size();
+    FileDigest copied;
+    const bool read = digestFile(source, copied, error, [&output, &error](const QByteArray &chunk) {
+        if (output.write(chunk) == chunk.size())
+            return true;
+        error = output.errorString();
+        return false;
+    });
+    if (!read) {
+        output.cancelWriting();
+        return false;
     }
-    if (size != expected.size || QString::fromLatin1(hash.result().toHex()) != expected.md5) {
+    if (copied != expected) {
         error = QStringLiteral("the package changed while it was being copied");
         output.cancelWriting();
         return false;
