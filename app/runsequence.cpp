@@ -29,7 +29,7 @@ int UpdaterApp::run()
     const QCommandLineOption versionOption = parser.addVersionOption();
 
     if (!parser.parse(QCoreApplication::arguments())) {
-        updaterLog().info("Cannot parse arguments: %s", qPrintable(parser.errorText()));
+        updaterLog().info("Cannot parse arguments: %s", qUtf8Printable(parser.errorText()));
         return 1;
     }
 
@@ -63,7 +63,7 @@ int UpdaterApp::run()
     const QString localPathValue = parser.value(localPathOption);
     QDir folder(localPathValue);
     if (!folder.exists()) {
-        updaterLog().info("Local path (%s) doesnt exist.", qPrintable(localPathValue));
+        updaterLog().info("Local path (%s) doesnt exist.", qUtf8Printable(localPathValue));
         return 0;
     }
     if (!folder.exists(QStringLiteral("updates")))
@@ -82,27 +82,27 @@ int UpdaterApp::run()
     // "/pc/" would read as the host "pc".
     const QUrl remoteBase(remotePathValue + remoteFolder, QUrl::TolerantMode);
     if (!remoteUrl.isValid() || remoteBase.authority() != remoteUrl.authority()) {
-        updaterLog().info("Remote path %s is not valid", qPrintable(remotePathValue));
+        updaterLog().info("Remote path %s is not valid", qUtf8Printable(remotePathValue));
         return 0;
     }
     const QStringList supportedSchemes{QStringLiteral("http"), QStringLiteral("https"),
                                        QStringLiteral("file")};
     if (!supportedSchemes.contains(remoteUrl.scheme(), Qt::CaseSensitive)) {
         updaterLog().info("Unsupported protocol used for remote path %s. Supported protocols are %s",
-                          qPrintable(remoteUrl.scheme()),
-                          qPrintable(supportedSchemes.join(QLatin1Char(','))));
+                          qUtf8Printable(remoteUrl.scheme()),
+                          qUtf8Printable(supportedSchemes.join(QLatin1Char(','))));
         return 0;
     }
 
     setRemotePath(remotePathValue + remoteFolder);
 
     updaterLog().info("========================================================");
-    updaterLog().info("%s", qPrintable(QDateTime::currentDateTime().toString(Qt::TextDate)));
-    updaterLog().info("%s %s Version %s.", qPrintable(QCoreApplication::organizationName()),
-                      qPrintable(QCoreApplication::applicationName()),
-                      qPrintable(QCoreApplication::applicationVersion()));
-    updaterLog().info("  Using local path at %s", qPrintable(localPath));
-    updaterLog().info("  Using remote path at %s", qPrintable(remotePath));
+    updaterLog().info("%s", qUtf8Printable(QDateTime::currentDateTime().toString(Qt::TextDate)));
+    updaterLog().info("%s %s Version %s.", qUtf8Printable(QCoreApplication::organizationName()),
+                      qUtf8Printable(QCoreApplication::applicationName()),
+                      qUtf8Printable(QCoreApplication::applicationVersion()));
+    updaterLog().info("  Using local path at %s", qUtf8Printable(localPath));
+    updaterLog().info("  Using remote path at %s", qUtf8Printable(remotePath));
 
     QMetaObject::invokeMethod(this, "checkForUpdates", Qt::QueuedConnection);
     return QCoreApplication::exec();

@@ -28,7 +28,7 @@ UpdaterApp::UpdaterApp(int &argc, char **argv)
     connect(&networkManager, &QNetworkAccessManager::sslErrors, this,
             [](QNetworkReply *, const QList<QSslError> &errors) {
                 for (const QSslError &error : errors)
-                    updaterLog().info("    TLS ERROR: %s", qPrintable(error.errorString()));
+                    updaterLog().info("    TLS ERROR: %s", qUtf8Printable(error.errorString()));
             });
     connect(&networkManager, &QNetworkAccessManager::finished, this,
             [](QNetworkReply *reply) { reply->deleteLater(); });

@@ -74,9 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
            "a connection is logged", message);
     if (!bytes.isEmpty()) {
         expect(logged.size() == 2, "one message is read per connection", message);
-        // The log line carries the text as the local 8-bit encoding gives it.
+        // The log line carries the text as UTF-8 can hold it.
         expect(logged.at(1) == QLatin1String("Received LOCAL SOCKET message: ")
-                       + QString::fromUtf8(message.toLocal8Bit()),
+                       + QString::fromUtf8(message.toUtf8()),
                "the message is logged as received", message);
     }
     const bool shutdown = message == QLatin1String("shutdown");

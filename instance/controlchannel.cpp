@@ -23,7 +23,7 @@ void UpdaterApp::onReadyRead()
         return;
 
     const QString message = QString::fromUtf8(socket->readAll());
-    updaterLog().info("Received LOCAL SOCKET message: %s", qPrintable(message));
+    updaterLog().info("Received LOCAL SOCKET message: %s", qUtf8Printable(message));
     if (message == QLatin1String("shutdown")) {
         if (transferLoop.isRunning())
             transferLoop.quit();

@@ -1,8 +1,7 @@
 #include "platform/windowsversion.h"
 
-#ifdef Q_OS_WIN
+// Also what defines Q_OS_WIN: without a Qt header first, the Windows branch would vanish.
 #include <QOperatingSystemVersion>
-#endif
 
 namespace {
 // No Windows at all: a value outside the table of known versions.

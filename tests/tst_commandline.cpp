@@ -73,7 +73,9 @@ void CommandLineTest::outcome()
     const Sandbox::Result result = sandbox.run(arguments);
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.exitCode, exitCode);
-    QCOMPARE(QString::fromLocal8Bit(result.standardError), standardError);
+    // Windows ends the lines of standard error with "\r\n".
+    QCOMPARE(QString::fromLocal8Bit(result.standardError).replace(QLatin1String("\r\n"), QLatin1String("\n")),
+             standardError);
     QVERIFY2(QString::fromLocal8Bit(result.standardOutput).contains(standardOutput), result.standardOutput);
     // The lock file and the control channel go with the process, whatever the outcome.
     QCOMPARE(QDir(sandbox.temporaryFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),

@@ -48,7 +48,7 @@ void FileLogSinkTest::appendsOneLine()
     QFETCH(QString, message);
     QFETCH(QByteArray, bytes);
     writeFile(folder->filePath(QStringLiteral("updater.log")), "earlier\n");
-    updaterLog().info("%s", qPrintable(message));
+    updaterLog().info("%s", qUtf8Printable(message));
     QCOMPARE(logBytes(), QByteArray("earlier\n") + bytes);
 }
 

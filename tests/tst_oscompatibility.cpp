@@ -84,10 +84,10 @@ void OsCompatibilityTest::rule()
     QFETCH(QString, line);
     for (int rank = 0; rank <= 5; ++rank) {
         if (!line.isEmpty())
-            QTest::ignoreMessage(QtInfoMsg, qPrintable(line));
+            QTest::ignoreMessage(QtInfoMsg, qUtf8Printable(line));
         bool asked = false;
         const bool compatible = isOsCompatible(rule, [rank, &asked] { asked = true; return rank; });
-        QVERIFY2(compatible == admits.contains(QString::number(rank)), qPrintable(QStringLiteral("rank %1").arg(rank)));
+        QVERIFY2(compatible == admits.contains(QString::number(rank)), qUtf8Printable(QStringLiteral("rank %1").arg(rank)));
         QCOMPARE(asked, !line.isEmpty());
     }
 }

@@ -32,6 +32,15 @@ void PackageNameTest::allowed_data()
     QTest::newRow("drive letter absolute") << "C:/Windows/app.zip" << false;
     QTest::newRow("alternate data stream") << "app.zip:hidden" << false;
     QTest::newRow("line feed") << "app\n.zip" << false;
+    QTest::newRow("windows wildcard") << "app*.zip" << false;
+    QTest::newRow("windows quote") << "app\".zip" << false;
+    QTest::newRow("windows pipe") << "a|b.zip" << false;
+    QTest::newRow("device name") << "CON" << false;
+    QTest::newRow("device name with extension") << "pkg/com1.tar.gz" << false;
+    QTest::newRow("device name lower case, space") << "lpt9 .zip" << false;
+    QTest::newRow("device-like names") << "console.zip/com10.zip/lpt0.zip" << true;
+    QTest::newRow("trailing dot") << "app.zip." << false;
+    QTest::newRow("trailing space in folder") << "pkg /app.zip" << false;
     QTest::newRow("names a folder") << "pkg/" << false;
     QTest::newRow("current folder") << "." << false;
     QTest::newRow("empty") << "" << false;

@@ -55,7 +55,7 @@ void VersionCompareTest::compare()
     QFETCH(QString, current);
     QFETCH(int, result);
     // The candidate comes first, also when equal texts end the comparison at once.
-    QTest::ignoreMessage(QtInfoMsg, qPrintable("Checking if version " + candidate + " is more recent than " + current));
+    QTest::ignoreMessage(QtInfoMsg, qUtf8Printable("Checking if version " + candidate + " is more recent than " + current));
     QCOMPARE(compareVersions(candidate, current), result);
 }
 

@@ -4,7 +4,7 @@
 
 bool UpdaterApp::download(const QUrl &url, const QString &destination, const QString &expectedMd5)
 {
-    updaterLog().info("Downloading %s to %s", qPrintable(url.toString()), qPrintable(destination));
+    updaterLog().info("Downloading %s to %s", qUtf8Printable(url.toString()), qUtf8Printable(destination));
     if (url.scheme() == QLatin1String("file"))
         return copyLocalFile(url.toLocalFile(), destination, expectedMd5);
     return fetchOverNetwork(url, destination, expectedMd5);

@@ -103,7 +103,7 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
             transferLoop.exit(storeReply(reply, staged, destination, expectedMd5) ? 0 : 1);
     };
     auto onError = [this, reply](QNetworkReply::NetworkError code) {
-        updaterLog().info("    ERROR: (%d) %s", int(code), qPrintable(reply->errorString()));
+        updaterLog().info("    ERROR: (%d) %s", int(code), qUtf8Printable(reply->errorString()));
         transferLoop.exit(1);
     };
     const QMetaObject::Connection connections[] = {

@@ -52,15 +52,14 @@ bool StagingFile::commit(const QString &destination)
     // Readable by whoever installs the package, like any file the updater writes.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                         | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return false;
     // Qt would report a missing destination folder as a warning of its own.
     if (!QFileInfo(destination).dir().exists())
         return false;
     if (QFile::exists(destination))
         QFile::remove(destination);
-    if (!QFile::rename(file.fileName(), destination))
+    // QTemporaryFile::close() keeps the handle open, and Windows does not rename an
+    // open file; the temporary file's own rename closes the handle first.
+    if (!file.rename(destination))
         return false;
     file.setAutoRemove(false);
     return true;

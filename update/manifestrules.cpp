@@ -14,7 +14,7 @@ bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion,
     QJsonParseError parseError;
     const QJsonObject manifest = QJsonDocument::fromJson(text, &parseError).object();
     if (parseError.error != QJsonParseError::NoError) {
-        updaterLog().info("Error parsing updates.json: %s", qPrintable(parseError.errorString()));
+        updaterLog().info("Error parsing updates.json: %s", qUtf8Printable(parseError.errorString()));
         return false;
     }
     if (manifest.isEmpty()) {

@@ -62,11 +62,11 @@ bool isOsCompatible(const QString &rule, const std::function<int()> &runningRank
 
     const auto [name, orOlder, orNewer] = parseOsRule(rule);
     if (orNewer)
-        updaterLog().info("Checking if current OS is more recent or same as Windows-%s", qPrintable(name));
+        updaterLog().info("Checking if current OS is more recent or same as Windows-%s", qUtf8Printable(name));
     else if (orOlder)
-        updaterLog().info("Checking if current OS is prior or same as Windows-%s", qPrintable(name));
+        updaterLog().info("Checking if current OS is prior or same as Windows-%s", qUtf8Printable(name));
     else
-        updaterLog().info("Checking if current OS is same as Windows-%s", qPrintable(name));
+        updaterLog().info("Checking if current OS is same as Windows-%s", qUtf8Printable(name));
 
     const int rank = runningRank();
     const int wanted = osVersionNames().indexOf(name) + 1;

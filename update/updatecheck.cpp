@@ -11,7 +11,7 @@
 void UpdaterApp::checkForUpdates()
 {
     const QDir available(localPath + QLatin1String("/available"));
-    updaterLog().info("Checking for downloaded updates in %s", qPrintable(available.absolutePath()));
+    updaterLog().info("Checking for downloaded updates in %s", qUtf8Printable(available.absolutePath()));
     const QFileInfoList waiting =
             available.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
     if (waiting.isEmpty()) {
@@ -64,7 +64,7 @@ bool UpdaterApp::downloadItem(const QJsonObject &manifest, const QString &key, b
         return true;
     // The name comes from the server; it must not reach outside the available folder.
     if (!isPackageNameAllowed(name)) {
-        updaterLog().info("    ERROR: Package name %s is not allowed.", qPrintable(name));
+        updaterLog().info("    ERROR: Package name %s is not allowed.", qUtf8Printable(name));
         return false;
     }
     const QUrl url = resolveRemoteUrl(name);

@@ -24,7 +24,7 @@ qlonglong componentValue(const QString &component, bool *isNumber)
 int compareVersions(const QString &candidate, const QString &current)
 {
     updaterLog().info("Checking if version %s is more recent than %s",
-                      qPrintable(candidate), qPrintable(current));
+                      qUtf8Printable(candidate), qUtf8Printable(current));
     if (candidate == current)
         return 0;
 
