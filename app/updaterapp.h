@@ -8,6 +8,8 @@
 #include <QString>
 #include <QUrl>
 
+#include "transfer/expectedfile.h"
+
 class QLocalServer;
 class QLockFile;
 
@@ -29,7 +31,7 @@ public:
     void setRemotePath(const QString &text);
     QUrl resolveRemoteUrl(const QString &name) const;
 
-    bool download(const QUrl &url, const QString &destination, const QString &expectedMd5);
+    bool download(const QUrl &url, const QString &destination, const ExpectedFile &expected);
 
     bool sendMessage(const QString &text);
 
@@ -50,9 +52,9 @@ private:
     bool downloadItem(const QJsonObject &manifest, const QString &key, bool verify);
 
     bool copyLocalFile(const QString &source, const QString &destination,
-                       const QString &expectedMd5);
+                       const ExpectedFile &expected);
     bool fetchOverNetwork(const QUrl &url, const QString &destination,
-                          const QString &expectedMd5);
+                          const ExpectedFile &expected);
     QString stagingFolder() const;
 
     const char *serverName;

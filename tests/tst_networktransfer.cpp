@@ -166,7 +166,7 @@ void NetworkTransferTest::answers()
     QFETCH(QStringList, orLines);
     server->setAnswer(answer);
 
-    QCOMPARE(updater()->download(url(), destination(), expectedMd5), stored);
+    QCOMPARE(updater()->download(url(), destination(), {expectedMd5}), stored);
 
     lines.replaceInStrings(QStringLiteral("{url}"), url().toString());
     const QStringList logged = withFinalProgressOnly(sandbox->logLines());
@@ -194,7 +194,7 @@ void NetworkTransferTest::slowDrip()
     answer.dripIntervalMs = 150;
     server->setAnswer(answer);
 
-    QVERIFY(updater()->download(url(), destination(), QString()));
+    QVERIFY(updater()->download(url(), destination(), {}));
 
     QStringList lines = sandbox->logLines();
     QCOMPARE(lines.takeFirst(), downloading(destination()));
@@ -216,10 +216,10 @@ void NetworkTransferTest::secondDownloadIsRefused()
     const QString other = sandbox->updatesFolder() + QLatin1String("/other.json");
     bool secondResult = true;
     connect(server.get(), &LoopbackHttpServer::requestReceived, this, [&] {
-        secondResult = updater()->download(url(), other, QString());
+        secondResult = updater()->download(url(), other, {});
     });
 
-    QVERIFY(updater()->download(url(), destination(), QString()));
+    QVERIFY(updater()->download(url(), destination(), {}));
 
     QVERIFY(!secondResult);
     QCOMPARE(withFinalProgressOnly(sandbox->logLines()),
@@ -242,7 +242,7 @@ void NetworkTransferTest::shutdownEndsTransfer()
         control.write("shutdown");
     });
 
-    QVERIFY(updater()->download(url(), destination(), QString()));
+    QVERIFY(updater()->download(url(), destination(), {}));
 
     const QStringList lines{downloading(destination()), "Received LOCAL SOCKET connection",
                             "Received LOCAL SOCKET message: shutdown"};
@@ -279,7 +279,7 @@ void NetworkTransferTest::certificate()
     trusting.addCaCertificate(certificates.ca());
     if (trustCa)
         QSslConfiguration::setDefaultConfiguration(trusting);
-    const bool result = updater()->download(url(), destination(), QString());
+    const bool result = updater()->download(url(), destination(), {});
     QSslConfiguration::setDefaultConfiguration(systemDefault);
 
     QCOMPARE(result, trustCa);

@@ -2,12 +2,12 @@
 
 #include "log/logmessage.h"
 
-bool UpdaterApp::download(const QUrl &url, const QString &destination, const QString &expectedMd5)
+bool UpdaterApp::download(const QUrl &url, const QString &destination, const ExpectedFile &expected)
 {
     updaterLog().info("Downloading %s to %s", qUtf8Printable(url.toString()), qUtf8Printable(destination));
     if (url.scheme() == QLatin1String("file"))
-        return copyLocalFile(url.toLocalFile(), destination, expectedMd5);
-    return fetchOverNetwork(url, destination, expectedMd5);
+        return copyLocalFile(url.toLocalFile(), destination, expected);
+    return fetchOverNetwork(url, destination, expected);
 }
 
 QString UpdaterApp::stagingFolder() const

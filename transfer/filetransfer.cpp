@@ -7,7 +7,7 @@
 #include <QFile>
 
 bool UpdaterApp::copyLocalFile(const QString &source, const QString &destination,
-                               const QString &expectedMd5)
+                               const ExpectedFile &expected)
 {
     // A share can hand over a file that is still being written or got damaged on
     // the way, so the copy is staged and verified like a network download.
@@ -19,7 +19,7 @@ bool UpdaterApp::copyLocalFile(const QString &source, const QString &destination
         chunk = input.read(1 << 16);
         copied = !chunk.isEmpty() && staged.append(chunk);
     }
-    if (copied && !expectedMd5.isEmpty() && !verifyDigest(staged.md5(), expectedMd5))
+    if (copied && !expected.md5.isEmpty() && !verifyDigest(staged.md5(), expected.md5))
         return false;
     if (!copied || !staged.commit(destination)) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");

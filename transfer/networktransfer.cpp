@@ -30,7 +30,7 @@ QString userAgent()
 // Decides, once a reply without a network error has finished, whether its body is
 // the file asked for, and if so places it at destination.
 bool storeReply(QNetworkReply *reply, StagingFile &staged, const QString &destination,
-                const QString &expectedMd5)
+                const ExpectedFile &expected)
 {
     // Redirects are not followed, so a 3xx ends here like any other answer that
     // does not carry the file.
@@ -48,7 +48,7 @@ bool storeReply(QNetworkReply *reply, StagingFile &staged, const QString &destin
                           announced.toLongLong());
         return false;
     }
-    if (!expectedMd5.isEmpty() && !verifyDigest(staged.md5(), expectedMd5))
+    if (!expected.md5.isEmpty() && !verifyDigest(staged.md5(), expected.md5))
         return false;
     if (!staged.commit(destination)) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
@@ -66,7 +66,7 @@ void setNetworkTransferTimeout(int milliseconds)
 }
 
 bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
-                                  const QString &expectedMd5)
+                                  const ExpectedFile &expected)
 {
     if (transferLoop.isRunning())
         return false;
@@ -98,9 +98,9 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     auto onData = [reply, &staged] { staged.append(reply->readAll()); };
     // After an error the reply may already be closed: reading it then only makes Qt
     // complain, and the error handler has ended the wait.
-    auto onFinished = [this, reply, &staged, &destination, &expectedMd5] {
+    auto onFinished = [this, reply, &staged, &destination, &expected] {
         if (reply->error() == QNetworkReply::NoError)
-            transferLoop.exit(storeReply(reply, staged, destination, expectedMd5) ? 0 : 1);
+            transferLoop.exit(storeReply(reply, staged, destination, expected) ? 0 : 1);
     };
     auto onError = [this, reply](QNetworkReply::NetworkError code) {
         updaterLog().info("    ERROR: (%d) %s", int(code), qUtf8Printable(reply->errorString()));

@@ -29,7 +29,7 @@ void UpdaterApp::fetchUpdateManifest()
     const QString manifestPath = localPath + QLatin1Char('/') + manifestFileName;
     if (QFile::exists(manifestPath))
         QFile::remove(manifestPath);
-    download(url, manifestPath, QString());
+    download(url, manifestPath, {});
     evaluateUpdateManifest();
 }
 
@@ -69,8 +69,10 @@ bool UpdaterApp::downloadItem(const QJsonObject &manifest, const QString &key, b
     }
     const QUrl url = resolveRemoteUrl(name);
     const QString destination = localPath + QLatin1String("/available/") + name;
-    const QString expectedMd5 = verify ? manifest.value(ManifestKey::md5).toString() : QString();
-    return download(url, destination, expectedMd5);
+    ExpectedFile expected;
+    if (verify)
+        expected.md5 = manifest.value(ManifestKey::md5).toString();
+    return download(url, destination, expected);
 }
 
 void UpdaterApp::clearAvailableUpdates()
