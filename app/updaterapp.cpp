@@ -38,6 +38,8 @@ UpdaterApp::UpdaterApp(int &argc, char **argv)
 
 UpdaterApp::~UpdaterApp()
 {
+    // The updates folder first: whoever takes the instance lock next finds it free.
+    updatesFolderLock.reset();
     releaseInstanceGuard();
     delete instanceLock;
     // From here on the members go; a message that still arrives has nowhere to go.

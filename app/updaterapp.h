@@ -10,6 +10,8 @@
 
 #include "transfer/expectedfile.h"
 
+#include <memory>
+
 class QLocalServer;
 class QLockFile;
 
@@ -45,6 +47,7 @@ private slots:
 private:
     void acquireInstanceGuard();
     void releaseInstanceGuard();
+    bool lockUpdatesFolder();
 
     void fetchUpdateManifest();
     void evaluateUpdateManifest();
@@ -66,6 +69,8 @@ private:
     QNetworkAccessManager networkManager;
     QLocalServer *localServer;
     QEventLoop transferLoop;
+    // Held from before the first look at the available folder until the run ends.
+    std::unique_ptr<QLockFile> updatesFolderLock;
 };
 
 #endif

@@ -18,8 +18,8 @@ QString description()
             "  0  published; with --verify, an updater of version %1 would install the update\n"
             "  1  the command line is wrong\n"
             "  2  refused: the version, the Windows version rule, the package or its name\n"
-            "  3  refused: the published version is as recent, or a package of that name with\n"
-            "     other bytes is published (--force publishes anyway)\n"
+            "  3  refused: updaters of version %1 or the published version are as recent, or\n"
+            "     a package of that name with other bytes is published (--force publishes anyway)\n"
             "  4  reading or writing DIR failed\n"
             "  5  --verify: an updater of version %1 would not install an update\n"
             "Only a run that exits with 0 leaves DIR changed, but for one case: a package\n"
@@ -45,7 +45,7 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
             QStringLiteral("The Windows versions the update is for: any, 7, 8, 8.1 or 10, optionally followed by + (or more recent) or - (or older)."),
             QStringLiteral("RULE"));
     const QCommandLineOption forceOption(QStringLiteral("force"),
-            QStringLiteral("Publish even when V is not more recent than the published version, or replace a published package of the same name."));
+            QStringLiteral("Publish even when V is not more recent than the updater's own or the published version, or replace a published package of the same name."));
     const QCommandLineOption verifyOption(QStringLiteral("verify"),
             QStringLiteral("Instead of publishing, check the published manifest and package as an updater of version %1 would.")
                     .arg(updaterVersion));

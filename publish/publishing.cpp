@@ -8,6 +8,7 @@
 #include "update/manifestkeys.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
+#include "update/updaterversion.h"
 #include "update/versioncompare.h"
 
 #include <QDir>
@@ -90,6 +91,12 @@ QByteArray manifestText(const PublishCommand &command, const QString &packageNam
     return QJsonDocument(manifest).toJson(QJsonDocument::Indented);
 }
 
+bool isNewerThanUpdaters(const QString &version)
+{
+    LogCapture quiet;
+    return compareVersions(version, updaterVersion) > 0;
+}
+
 bool writeManifest(const QString &path, const QByteArray &text, QString &error)
 {
     QSaveFile file(path);
@@ -108,6 +115,16 @@ int publishUpdate(const PublishCommand &command)
     if (!isVersionWellFormed(command.version))
         return refuse(InputRefused, QStringLiteral("the version %1 is not made of decimal numbers or \"x\" "
                                                    "separated by \".\".").arg(quoted(command.version)));
+    if (!command.force && !isNewerThanUpdaters(command.version)) {
+        // A longer version that begins like the updater's looks newer to people only.
+        const QString why = command.version.startsWith(updaterVersion + QLatin1Char('.'))
+                ? QStringLiteral(", since a version with more components counts as older")
+                : QString();
+        return refuse(ConflictRefused, QStringLiteral("updaters of version %1 would not count version %2 as more "
+                                                      "recent than their own%3, and would ignore the update "
+                                                      "(--force publishes it anyway).")
+                                               .arg(updaterVersion, command.version, why));
+    }
     if (command.hasOsRule && !isOsRuleKnown(command.osRule))
         return refuse(InputRefused, QStringLiteral("the Windows version rule %1 names no version the updater "
                                                    "knows (any, or %2, optionally followed by \"+\" or \"-\").")

@@ -8,6 +8,10 @@
 struct ExpectedFile
 {
     QString md5;
+    qint64 size = -1; // the exact length the manifest states, -1 when it states none
+    // The most bytes the file may have, -1 for no bound; a small file such as the
+    // manifest is refused past it, before it can fill the disk or the memory.
+    qint64 sizeLimit = -1;
 };
 
 #endif

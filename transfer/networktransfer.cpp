@@ -4,8 +4,10 @@
 #include "transfer/digestcheck.h"
 #include "transfer/networktransfer.h"
 #include "transfer/progress.h"
+#include "transfer/sizechecks.h"
 #include "transfer/stagingfile.h"
 
+#include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -68,9 +70,8 @@ void setNetworkTransferTimeout(int milliseconds)
 bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
                                   const ExpectedFile &expected)
 {
-    if (transferLoop.isRunning())
+    if (!fitsFreeSpace(expected, stagingFolder(), -1))
         return false;
-
     StagingFile staged(stagingFolder());
     if (!staged.open()) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
@@ -89,24 +90,50 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     QNetworkReply *reply = networkManager.get(request);
     reply->setReadBufferSize(replyBufferSize);
 
+    const QString name = QFileInfo(destination).fileName();
+    QVector<QMetaObject::Connection> connections;
+    // Ends a transfer that must not go on: nothing of the reply reaches the handlers
+    // any more, and no further byte is received.
+    auto abandon = [this, reply, &connections] {
+        for (const QMetaObject::Connection &connection : qAsConst(connections))
+            disconnect(connection);
+        reply->abort();
+        transferLoop.exit(1);
+    };
+    // The announced length is known before the first byte of the body arrives.
+    auto onMetaData = [this, reply, &expected, &name, abandon] {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (status >= 200 && status <= 299 && announced.isValid()
+                && (!fitsSizeLimit(expected, name, announced.toLongLong())
+                    || !fitsFreeSpace(expected, stagingFolder(), announced.toLongLong())))
+            abandon();
+    };
     // A failed reply still reports its progress once more as it finishes; that
     // would only repeat what came before the error line.
     auto onProgress = [reply](qint64 received, qint64 total) {
         if (reply->error() == QNetworkReply::NoError)
             logProgress(received, total);
     };
-    auto onData = [reply, &staged] { staged.append(reply->readAll()); };
+    auto onData = [reply, &staged, &expected, &name, abandon] {
+        if (fitsSizeLimit(expected, name, staged.size() + reply->bytesAvailable()))
+            staged.append(reply->readAll());
+        else
+            abandon();
+    };
     // After an error the reply may already be closed: reading it then only makes Qt
-    // complain, and the error handler has ended the wait.
+    // complain, and the error handler has ended the wait. After a shutdown nothing
+    // may be placed.
     auto onFinished = [this, reply, &staged, &destination, &expected] {
-        if (reply->error() == QNetworkReply::NoError)
+        if (reply->error() == QNetworkReply::NoError && transferLoop.isRunning())
             transferLoop.exit(storeReply(reply, staged, destination, expected) ? 0 : 1);
     };
     auto onError = [this, reply](QNetworkReply::NetworkError code) {
         updaterLog().info("    ERROR: (%d) %s", int(code), qUtf8Printable(reply->errorString()));
         transferLoop.exit(1);
     };
-    const QMetaObject::Connection connections[] = {
+    connections = {
+        connect(reply, &QNetworkReply::metaDataChanged, reply, onMetaData),
         connect(reply, &QNetworkReply::downloadProgress, reply, onProgress),
         connect(reply, &QIODevice::readyRead, reply, onData),
         connect(reply, &QNetworkReply::finished, reply, onFinished),
@@ -120,7 +147,7 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     // go on. A reply that has failed already is finishing on its own; aborting it
     // again only makes Qt complain.
     if (!reply->isFinished()) {
-        for (const QMetaObject::Connection &connection : connections)
+        for (const QMetaObject::Connection &connection : qAsConst(connections))
             disconnect(connection);
         if (reply->error() == QNetworkReply::NoError)
             reply->abort();

@@ -1,23 +1,37 @@
 #include "transfer/stagingfile.h"
 
+#include "platform/durablefile.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 namespace {
 const QLatin1String stagingPrefix("download-");
 const QLatin1String stagingSuffix(".part");
 }
 
-StagingFile::StagingFile(const QString &folder)
-    : file(folder + QLatin1Char('/') + stagingPrefix + QLatin1String("XXXXXX") + stagingSuffix),
-      hash(QCryptographicHash::Md5)
+StagingFile::StagingFile(const QString &folder) : folder(folder), hash(QCryptographicHash::Md5) {}
+
+StagingFile::~StagingFile()
 {
+    if (!placed && !file.fileName().isEmpty())
+        file.remove();
 }
 
 bool StagingFile::open()
 {
-    failed = !file.open();
+    // A plain file rather than a temporary one: its handle must really close before
+    // the rename, which Windows refuses for an open file. NewOnly never takes over
+    // another download's file.
+    for (int attempt = 0; attempt < 8 && !file.isOpen(); ++attempt) {
+        file.setFileName(folder + QLatin1Char('/') + stagingPrefix
+                         + QString::number(QRandomGenerator::global()->generate64(), 36) + stagingSuffix);
+        file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    }
+    failed = !file.isOpen();
+    if (failed)
+        file.setFileName(QString());
     return !failed;
 }
 
@@ -47,22 +61,14 @@ QString StagingFile::md5() const
 
 bool StagingFile::commit(const QString &destination)
 {
-    if (failed || !file.flush())
+    if (failed || !flushToDisk(file))
         return false;
     // Readable by whoever installs the package, like any file the updater writes.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                         | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    // Qt would report a missing destination folder as a warning of its own.
-    if (!QFileInfo(destination).dir().exists())
-        return false;
-    if (QFile::exists(destination))
-        QFile::remove(destination);
-    // QTemporaryFile::close() keeps the handle open, and Windows does not rename an
-    // open file; the temporary file's own rename closes the handle first.
-    if (!file.rename(destination))
-        return false;
-    file.setAutoRemove(false);
-    return true;
+    file.close();
+    placed = renameDurably(file.fileName(), destination);
+    return placed;
 }
 
 void removeStagingFiles(const QString &folder)

@@ -19,4 +19,8 @@ inline const QLatin1String manifestTargetOs("windows");
 inline const QLatin1String manifestFileName("updates.json");
 inline const QLatin1String remoteFolder("/pc/");
 
+// The most bytes the manifest, or any small file fetched beside it, may have; no
+// honest one comes near it.
+constexpr qint64 manifestSizeLimit = 1 << 20;
+
 #endif

@@ -29,7 +29,9 @@ void UpdaterApp::fetchUpdateManifest()
     const QString manifestPath = localPath + QLatin1Char('/') + manifestFileName;
     if (QFile::exists(manifestPath))
         QFile::remove(manifestPath);
-    download(url, manifestPath, {});
+    ExpectedFile expected;
+    expected.sizeLimit = manifestSizeLimit;
+    download(url, manifestPath, expected);
     evaluateUpdateManifest();
 }
 
