@@ -1,6 +1,10 @@
 #include "support/sandbox.h"
 #include "support/updatertestmain.h"
 
+#include <QLocalSocket>
+
+Q_DECLARE_METATYPE(ExpectedFile)
+
 // Copies of the updater in this process from a file URL into a destination that
 // already holds an earlier file.
 class FileTransferTest : public QObject
@@ -10,12 +14,13 @@ class FileTransferTest : public QObject
 private slots:
     void copy_data();
     void copy();
+    void shutdownEndsCopy();
 };
 
 void FileTransferTest::copy_data()
 {
     QTest::addColumn<QByteArray>("source"); // empty: no source file
-    QTest::addColumn<QString>("expectedMd5");
+    QTest::addColumn<ExpectedFile>("expected");
     QTest::addColumn<QStringList>("lines"); // after the "Downloading" line
     QTest::addColumn<bool>("replaced");
 
@@ -26,23 +31,27 @@ void FileTransferTest::copy_data()
     const QString finished = QStringLiteral("    Finished downloading 13 bytes.");
     const QString verifying = QStringLiteral("    Verifying downloaded file ...");
 
-    QTest::newRow("no digest") << body << QString() << QStringList{finished} << true;
-    QTest::newRow("digest matches") << body << digest << QStringList{verifying, success, finished} << true;
-    QTest::newRow("upper-case digest matches") << body << digest.toUpper() << QStringList{verifying, success, finished}
-                                               << true;
+    QTest::newRow("no digest") << body << ExpectedFile() << QStringList{finished} << true;
+    QTest::newRow("digest matches") << body << ExpectedFile{digest} << QStringList{verifying, success, finished} << true;
+    QTest::newRow("upper-case digest matches") << body << ExpectedFile{digest.toUpper()}
+                                               << QStringList{verifying, success, finished} << true;
     QTest::newRow("digest differs")
-            << body << wrong
+            << body << ExpectedFile{wrong}
             << QStringList{verifying, QStringLiteral("    FAILURE: MD5 hash of downloaded file was %1, which is "
                                                      "distinct from the expected %2.").arg(digest, wrong)}
             << false;
-    QTest::newRow("source missing") << QByteArray() << digest << QStringList{"    ERROR: Cloud not store downloaded file."}
-                                    << false;
+    QTest::newRow("source missing") << QByteArray() << ExpectedFile{digest}
+                                    << QStringList{"    ERROR: Cloud not store downloaded file."} << false;
+    QTest::newRow("stated length beyond the free space")
+            << body << ExpectedFile{QString(), qint64(1) << 62}
+            << QStringList{"    ERROR: Not enough free disk space: 4611686018427387904 bytes needed, {free} available."}
+            << false;
 }
 
 void FileTransferTest::copy()
 {
     QFETCH(QByteArray, source);
-    QFETCH(QString, expectedMd5);
+    QFETCH(ExpectedFile, expected);
     QFETCH(QStringList, lines);
     QFETCH(bool, replaced);
 
@@ -56,12 +65,39 @@ void FileTransferTest::copy()
     auto app = static_cast<UpdaterApp *>(QCoreApplication::instance());
     app->setLocalPath(sandbox.updatesFolder());
 
-    QCOMPARE(app->download(url, destination, {expectedMd5}), replaced);
+    QCOMPARE(app->download(url, destination, expected), replaced);
     app->setLocalPath(QString());
 
-    QCOMPARE(sandbox.logLines(), QStringList{"Downloading " + url.toString() + " to " + destination} + lines);
+    QCOMPARE(sandbox.logLines().replaceInStrings(QRegularExpression("\\d+ available\\.$"), "{free} available."),
+             QStringList{"Downloading " + url.toString() + " to " + destination} + lines);
     QCOMPARE(readFile(destination), replaced ? source : QByteArray("earlier"));
     QCOMPARE(sandbox.cacheFiles(), QStringList());
+}
+
+// A shutdown that arrives while a large file is copied ends the copy: nothing is placed.
+void FileTransferTest::shutdownEndsCopy()
+{
+    Sandbox sandbox;
+    QVERIFY(QDir().mkpath(sandbox.updatesFolder() + "/cache"));
+    sandbox.putRemote("app.zip", QByteArray(64 << 20, 'p'));
+    writeFile(sandbox.availableFolder() + "/older.zip", "earlier");
+    auto app = static_cast<UpdaterApp *>(QCoreApplication::instance());
+    app->setLocalPath(sandbox.updatesFolder());
+    QLocalSocket control;
+    control.connectToServer(QStringLiteral("ZorvanApplicationUpdater"));
+    control.write("shutdown");
+    QVERIFY(control.waitForBytesWritten(5000));
+
+    QVERIFY(app->download(QUrl::fromLocalFile(sandbox.remoteFolder() + "/pc/app.zip"), sandbox.availableFolder() + "/app.zip", {}));
+    app->setLocalPath(QString());
+
+    QCOMPARE(sandbox.logLines().mid(1), (QStringList{"Received LOCAL SOCKET connection", "Received LOCAL SOCKET message: shutdown"}));
+    QCOMPARE(sandbox.availableFiles(), QStringList());
+    QCOMPARE(sandbox.cacheFiles(), QStringList());
+    // The shutdown asked the application to quit, which keeps every event loop from
+    // running until the application's own loop has run once.
+    QTimer::singleShot(0, app, &QCoreApplication::quit);
+    QCoreApplication::exec();
 }
 
 UPDATER_TEST_MAIN(FileTransferTest)

@@ -11,6 +11,7 @@
 #include <memory>
 
 Q_DECLARE_METATYPE(HttpAnswer)
+Q_DECLARE_METATYPE(ExpectedFile)
 
 namespace {
 const QByteArray previous = "the package that was there before";
@@ -98,7 +99,7 @@ void NetworkTransferTest::progressLine()
 void NetworkTransferTest::answers_data()
 {
     QTest::addColumn<HttpAnswer>("answer");
-    QTest::addColumn<QString>("expectedMd5");
+    QTest::addColumn<ExpectedFile>("expected");
     QTest::addColumn<bool>("stored");
     QTest::addColumn<QStringList>("lines"); // after the "Downloading" line; {url} stands for the URL
     QTest::addColumn<QStringList>("orLines");
@@ -116,60 +117,69 @@ void NetworkTransferTest::answers_data()
     const QString whole = QStringLiteral("    [100 %] Downloaded 3000 / 3000 bytes");
     const QString verifying = QStringLiteral("    Verifying downloaded file ...");
     const QString finished = QStringLiteral("    Finished downloading 3000 bytes.");
-    QTest::newRow("200 with length") << HttpAnswer::ok(body) << QString() << true
+    QTest::newRow("200 with length") << HttpAnswer::ok(body) << ExpectedFile() << true
                                      << QStringList{whole, finished} << QStringList();
-    QTest::newRow("200 without length") << HttpAnswer::ok(body, false) << QString() << true
+    QTest::newRow("200 without length") << HttpAnswer::ok(body, false) << ExpectedFile() << true
                                         << QStringList{whole, finished} << QStringList();
     QTest::newRow("200, digest matches")
-            << HttpAnswer::ok(body) << digest.toUpper() << true
+            << HttpAnswer::ok(body) << ExpectedFile{digest.toUpper()} << true
             << QStringList{whole, verifying, "    SUCCESS: MD5 hash of downloaded file is " + digest + ", as expected.",
                            finished} << QStringList();
     QTest::newRow("200, digest differs")
-            << HttpAnswer::ok(body) << wrongDigest << false
+            << HttpAnswer::ok(body) << ExpectedFile{wrongDigest} << false
             << QStringList{whole, verifying, QStringLiteral("    FAILURE: MD5 hash of downloaded file was %1, which is "
                                                             "distinct from the expected %2.").arg(digest, wrongDigest)}
             << QStringList();
-    QTest::newRow("404") << HttpAnswer::status(404, "Not Found", "<html>not here</html>") << QString() << false
+    QTest::newRow("404") << HttpAnswer::status(404, "Not Found", "<html>not here</html>") << ExpectedFile() << false
                          << QStringList{"    ERROR: (203) Error transferring {url} - server replied: Not Found"}
                          << QStringList();
-    QTest::newRow("500") << HttpAnswer::status(500, "Internal Server Error", "<html>oops</html>") << digest << false
+    QTest::newRow("500") << HttpAnswer::status(500, "Internal Server Error", "<html>oops</html>") << ExpectedFile{digest} << false
                          << QStringList{"    ERROR: (401) Error transferring {url} - server replied: Internal Server Error"}
                          << QStringList();
     QTest::newRow("301 is not followed")
             << HttpAnswer::status(301, "Moved Permanently", "moved", "Location: http://127.0.0.1:1/elsewhere\r\n")
-            << QString() << false
+            << ExpectedFile() << false
             << QStringList{"    [100 %] Downloaded 5 / 5 bytes", "    ERROR: Server answered with HTTP status 301."}
             << QStringList();
     // Qt 5.15 finishes a reset reply now with an error, now without one.
-    QTest::newRow("reset mid-body") << reset << QString() << false << QStringList{"    ERROR: (2) Connection closed"}
+    QTest::newRow("reset mid-body") << reset << ExpectedFile() << false << QStringList{"    ERROR: (2) Connection closed"}
                                     << QStringList{"    [33 %] Downloaded 1000 / 3000 bytes",
                                                    "    ERROR: Received 1000 of 3000 bytes."};
-    QTest::newRow("fewer bytes than announced") << shortBody << QString() << false
+    QTest::newRow("fewer bytes than announced") << shortBody << ExpectedFile() << false
                                                 << QStringList{"    ERROR: (2) Connection closed"} << QStringList();
     // Qt ends a chunked body at its last chunk without an error, whatever length was announced.
     HttpAnswer chunked;
     chunked.head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3000\r\n";
     chunked.body = "3e8\r\n" + body.left(1000) + "\r\n0\r\n\r\n";
     QTest::newRow("short body without a network error")
-            << chunked << QString() << false
+            << chunked << ExpectedFile() << false
             << QStringList{"    [33 %] Downloaded 1000 / 3000 bytes", "    ERROR: Received 1000 of 3000 bytes."} << QStringList();
-    QTest::newRow("stall") << stall << QString() << false << QStringList{"    ERROR: (5) Operation canceled"}
+    QTest::newRow("larger than the limit") << HttpAnswer::ok(body, false) << ExpectedFile{QString(), -1, 100} << false
+                                           << QStringList{"    ERROR: package.bin is larger than 100 bytes."} << QStringList();
+    HttpAnswer huge = HttpAnswer::ok(body);
+    huge.head = "HTTP/1.1 200 OK\r\nContent-Length: 4611686018427387904\r\n";
+    QTest::newRow("no room for the announced length")
+            << huge << ExpectedFile() << false
+            << QStringList{"    ERROR: Not enough free disk space: 4611686018427387904 bytes needed, {free} available."}
+            << QStringList();
+    QTest::newRow("stall") << stall << ExpectedFile() << false << QStringList{"    ERROR: (5) Operation canceled"}
                            << QStringList();
 }
 
 void NetworkTransferTest::answers()
 {
     QFETCH(HttpAnswer, answer);
-    QFETCH(QString, expectedMd5);
+    QFETCH(ExpectedFile, expected);
     QFETCH(bool, stored);
     QFETCH(QStringList, lines);
     QFETCH(QStringList, orLines);
     server->setAnswer(answer);
 
-    QCOMPARE(updater()->download(url(), destination(), {expectedMd5}), stored);
+    QCOMPARE(updater()->download(url(), destination(), expected), stored);
 
     lines.replaceInStrings(QStringLiteral("{url}"), url().toString());
-    const QStringList logged = withFinalProgressOnly(sandbox->logLines());
+    const QStringList logged = withFinalProgressOnly(sandbox->logLines())
+            .replaceInStrings(QRegularExpression("\\d+ available\\.$"), "{free} available.");
     if (orLines.isEmpty() || logged != QStringList{downloading(destination())} + orLines)
         QCOMPARE(logged, QStringList{downloading(destination())} + lines);
     QCOMPARE(readFile(destination()), stored ? answer.body : previous);

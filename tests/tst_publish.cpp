@@ -144,6 +144,9 @@ void PublishTest::refusalLeavesRemoteAsItWas_data()
     QTest::newRow("older version") << Remote::Published << "other.zip" << "2.0.1700000000" << none << 3 << notNewer;
     QTest::newRow("extra component counts as older") << Remote::Published << "other.zip" << "2.1.0" << none << 3
                                                      << notNewer;
+    for (const char *older : {"1.0", "2.0.1610051745", "2.0.1610051745.1"})
+        QTest::newRow(older) << Remote::Empty << app << older << none << 3
+                             << "updaters of version 2.0.1610051745 would not count version " + QString(older);
 
     for (const char *rule : {"win7", "any+", "ANY", "7 +", "11", "   "})
         QTest::newRow(qPrintable(QStringLiteral("rule \"%1\"").arg(QLatin1String(rule))))
@@ -243,7 +246,7 @@ void PublishTest::verifyReportsWhatUpdaterDoes()
     QFETCH(QString, message);
 
     Sandbox sandbox;
-    QCOMPARE(publish(sandbox, writePackage(sandbox, "app.zip", package), version).first, 0);
+    QCOMPARE(publish(sandbox, writePackage(sandbox, "app.zip", package), version, {"--force"}).first, 0);
     if (!overwritten.isEmpty())
         sandbox.putRemote(overwritten, bytes);
 

@@ -60,22 +60,27 @@ void SingleInstanceTest::expectCompleteUpdate(QProcess &process)
 void SingleInstanceTest::secondInstanceLeavesOwnerAlone_data()
 {
     QTest::addColumn<QStringList>("arguments"); // LOCAL and REMOTE stand for the owner's
+    QTest::addColumn<bool>("otherTemporaryFolder"); // as for another user's updater
 
-    QTest::newRow("no arguments") << QStringList();
-    QTest::newRow("help") << QStringList{"--help"};
-    QTest::newRow("invalid paths") << QStringList{"--localPath", "/nowhere", "--remotePath", "ftp://127.0.0.1"};
-    QTest::newRow("same paths") << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"};
+    QTest::newRow("no arguments") << QStringList() << false;
+    QTest::newRow("help") << QStringList{"--help"} << false;
+    QTest::newRow("invalid paths") << QStringList{"--localPath", "/nowhere", "--remotePath", "ftp://127.0.0.1"} << false;
+    QTest::newRow("same paths") << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"} << false;
+    QTest::newRow("same paths, other temporary folder") << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"}
+                                                        << true;
 }
 
 void SingleInstanceTest::secondInstanceLeavesOwnerAlone()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(bool, otherTemporaryFolder);
     QVERIFY(startOwner(4096, 512, 100));
 
     arguments.replaceInStrings("LOCAL", sandbox->localFolder()).replaceInStrings("REMOTE", remote->url());
     QElapsedTimer clock;
     clock.start();
-    const Sandbox::Result second = sandbox->run(arguments);
+    const Sandbox other;
+    const Sandbox::Result second = (otherTemporaryFolder ? other : *sandbox).run(arguments);
     QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(second.exitCode, 0);
     QCOMPARE(second.standardError + second.standardOutput, QByteArray());
@@ -83,6 +88,8 @@ void SingleInstanceTest::secondInstanceLeavesOwnerAlone()
     expectCompleteUpdate(owner);
     QCOMPARE(sandbox->logBytes().count("Orvella Software Updater Version"), 1);
     QVERIFY(!sandbox->logBytes().contains("LOCAL SOCKET"));
+    QCOMPARE(sandbox->logBytes().count("Another updater is working in " + sandbox->updatesFolder().toUtf8() + ".\n"),
+             int(otherTemporaryFolder));
 }
 
 void SingleInstanceTest::shutdownEndsDownload()
@@ -134,6 +141,8 @@ void SingleInstanceTest::otherMessagesChangeNothing()
     client.write(message);
     QVERIFY(message.isEmpty() || client.waitForBytesWritten(5000));
     QTRY_VERIFY(sandbox->logBytes().contains(logged));
+    // Whatever the client sends after its one message must not pile up in the owner.
+    QTRY_VERIFY(message.isEmpty() || client.state() == QLocalSocket::UnconnectedState);
     client.disconnectFromServer();
 
     expectCompleteUpdate(owner);

@@ -4,6 +4,10 @@
 
 #include <functional>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 // Prepares the remote folder and the local one before a run.
 using Setup = std::function<void(const Sandbox &)>;
@@ -12,6 +16,7 @@ void replacePlaceholders(QStringList &lines, const Sandbox &sandbox)
 {
     lines.replaceInStrings("{remote}", sandbox.remoteUrl());
     lines.replaceInStrings("{updates}", sandbox.updatesFolder());
+    lines.replaceInStrings("{remoteFolder}", sandbox.remoteFolder());
     lines.replaceInStrings("{manifestSize}", QString::number(QFileInfo(sandbox.remoteFolder() + "/pc/updates.json").size()));
 }
 }
@@ -26,6 +31,7 @@ private slots:
     void installsNewerPackage();
     void run_data();
     void run();
+    void placementReachesDisk();
 };
 
 void UpdateRunTest::installsNewerPackage()
@@ -115,6 +121,25 @@ void UpdateRunTest::run_data()
                })
             << offered + QStringList{downloadingApp, verifying, verified, "    ERROR: Cloud not store downloaded file.", failed}
             << QStringList{"available", "updater.log", "updates.json"};
+#ifdef Q_OS_UNIX
+    // Reading it would wait for a writer forever.
+    QTest::newRow("FIFO as package")
+            << Setup([](const Sandbox &sandbox) {
+                   sandbox.publish("app.zip", "new");
+                   QFile::remove(sandbox.remoteFolder() + "/pc/app.zip");
+                   mkfifo(QFile::encodeName(sandbox.remoteFolder() + "/pc/app.zip").constData(), 0600);
+               })
+            << offered + QStringList{downloadingApp, "    ERROR: {remoteFolder}/pc/app.zip is not a regular file.", failed}
+            << withManifest;
+#endif
+    QTest::newRow("manifest larger than 1 MiB")
+            << Setup([](const Sandbox &sandbox) {
+                   sandbox.putRemote("updates.json", R"({"md5": "abc", "os": "windows", "version": "3", "padding": ")"
+                                                             + QByteArray(1 << 20, ' ') + "\"}");
+               })
+            << manifest + QStringList{"    ERROR: updates.json is larger than 1048576 bytes.",
+                                      "Could not open updates.json for reading"}
+            << QStringList{"updater.log"};
     // A copy from an earlier run must not be evaluated again.
     QTest::newRow("missing manifest")
             << Setup([](const Sandbox &sandbox) {
@@ -185,6 +210,26 @@ void UpdateRunTest::run()
     // Nothing a manifest names reaches outside the available folder.
     QVERIFY(!QFileInfo::exists(sandbox.localFolder() + "/escaped.zip"));
     QVERIFY(!QFileInfo::exists("/tmp/escaped.zip"));
+}
+
+// After a power cut the available folder holds the whole package or nothing: the
+// staged bytes reach the disk before the rename, and the folder entry after it.
+void UpdateRunTest::placementReachesDisk()
+{
+    Sandbox sandbox;
+    sandbox.publish("app.zip", "new");
+    const QString trace = sandbox.path("strace.txt");
+    const Sandbox::Result result = sandbox.run(QStringList{"-f", "-y", "-o", trace, "-e", "trace=fsync,fdatasync,rename",
+                                                           UPDATER_EXECUTABLE} + sandbox.arguments(), "strace");
+    if (result.exitCode != 0 || sandbox.availableFiles() != QStringList{"app.zip"})
+        QSKIP(qPrintable("strace cannot trace the updater here: " + result.standardError));
+    const QStringList calls = QString::fromLocal8Bit(readFile(trace)).split('\n');
+    const int rename = calls.indexOf(QRegularExpression(".*rename\\(\"[^\"]*/cache/download-[^\"]*\", \"[^\"]*/available/app\\.zip\"\\) = 0"));
+    QVERIFY2(rename > 0, qPrintable(calls.join('\n')));
+    const QString staged = calls[rename].section('"', 1, 1);
+    const int sync = calls.indexOf(QRegularExpression(".*fdatasync\\(\\d+<" + QRegularExpression::escape(staged) + ">\\) = 0"));
+    const int folderSync = calls.indexOf(QRegularExpression(".*fsync\\(\\d+<" + QRegularExpression::escape(sandbox.availableFolder()) + ">\\) = 0"), rename);
+    QVERIFY2(sync >= 0 && sync < rename && folderSync > rename, qPrintable(calls.join('\n')));
 }
 
 QTEST_GUILESS_MAIN(UpdateRunTest)
