@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# Measures whole updater runs against nginx on loopback, for a 16 MiB and a 1 GiB
-# package: wall time against `curl -o FILE URL && md5sum FILE` of the same package,
+# Measures whole updater runs against nginx on loopback, over http and https, for a
+# 256 MiB and a 1 GiB package: wall time against `curl -o FILE URL && sync -d FILE`
+# of the same package (the download made durable, the least this job can cost),
 # measured side by side in this run, and the updater's peak resident memory.
 #
 #   bash bench/network-download.sh [UPDATER] [ROUNDS]
 #
 # UPDATER defaults to build/software-updater; ROUNDS (default 3) runs of each tool
-# per size, interleaved, of which the median is reported.
+# per row, interleaved, of which the median is reported. SIZES="256" (MiB) limits
+# the sizes. The https rows run the updater in a mount namespace of its own in which
+# /etc/ssl/certs holds only the benchmark's certificate authority (root needed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 updater=$(realpath "${1:-build/software-updater}")
 rounds=${2:-3}
+read -r -a sizes <<< "${SIZES:-256 1024}"   # MiB
 [ -x "$updater" ] || { echo "no updater at $updater; build it with scripts/build.sh" >&2; exit 1; }
-for tool in nginx curl md5sum /usr/bin/time; do
+for tool in nginx curl openssl unshare /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "$tool is missing; run scripts/install-deps.sh" >&2; exit 1; }
 done
 
@@ -24,7 +28,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-sizes=(16 1024)   # MiB
 for size in "${sizes[@]}"; do
     mkdir -p "$work/site/r$size/pc"
     head -c "$((size * 1024 * 1024))" /dev/urandom > "$work/site/r$size/pc/package.bin"
@@ -32,6 +35,18 @@ for size in "${sizes[@]}"; do
     printf '{"md5": "%s", "os": "windows", "version": "2.1", "package": "package.bin"}\n' "$md5" \
         > "$work/site/r$size/pc/updates.json"
 done
+
+# A certificate authority of the benchmark's own, and a server certificate it signed.
+mkdir -p "$work/tls/certs"
+(
+    cd "$work/tls"
+    openssl req -x509 -days 2 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -subj /CN=Bench-CA
+    openssl req -out server.csr -newkey rsa:2048 -nodes -keyout server.key -subj /CN=127.0.0.1 \
+        -addext subjectAltName=IP:127.0.0.1
+    openssl x509 -req -days 2 -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
+        -copy_extensions copy -out server.pem
+    cp ca.pem certs/ && openssl rehash certs
+) >/dev/null 2>&1
 
 mkdir -p "$work/nginx"
 write_config() {
@@ -53,6 +68,9 @@ http {
     sendfile on;
     server {
         listen 127.0.0.1:$port;
+        listen 127.0.0.1:$((port + 1)) ssl;
+        ssl_certificate "$work/tls/server.pem";
+        ssl_certificate_key "$work/tls/server.key";
         root "$work/site";
     }
 }
@@ -66,7 +84,8 @@ for _ in $(seq 20); do
     nginx_pid=$!
     for _ in $(seq 100); do
         kill -0 "$nginx_pid" 2>/dev/null || break
-        curl -sf -o /dev/null "http://127.0.0.1:$port/r16/pc/updates.json" && break 2
+        curl -sf --cacert "$work/tls/ca.pem" -o /dev/null "https://127.0.0.1:$((port + 1))/r${sizes[0]}/pc/updates.json" \
+            && break 2
         sleep 0.05
     done
     kill "$nginx_pid" 2>/dev/null; wait "$nginx_pid" 2>/dev/null || true
@@ -75,44 +94,53 @@ done
 [ -n "$nginx_pid" ] || { echo "nginx did not start:" >&2; cat "$work/nginx/error.log" >&2; exit 1; }
 
 now() { date +%s.%N; }
+base_url() { [ "$1" = https ] && echo "https://127.0.0.1:$((port + 1))" || echo "http://127.0.0.1:$port"; }
 
 # One updater run into a fresh local folder; prints "seconds peak-kB".
 run_updater() {
-    local size=$1 local_folder="$work/local" start end
+    local scheme=$1 size=$2 local_folder="$work/local" start end
     rm -rf "$local_folder" "$work/tmp"
     mkdir -p "$local_folder" "$work/tmp"
+    local command=("$updater" --localPath "$local_folder" --remotePath "$(base_url "$scheme")/r$size")
+    if [ "$scheme" = https ]; then
+        command=(unshare -m sh -c 'mount --bind "$0" /etc/ssl/certs && exec "$@"' "$work/tls/certs" "${command[@]}")
+    fi
+    sync
     start=$(now)
-    TMPDIR="$work/tmp" /usr/bin/time -v -o "$work/time.txt" \
-        "$updater" --localPath "$local_folder" --remotePath "http://127.0.0.1:$port/r$size" 2>/dev/null
+    TMPDIR="$work/tmp" /usr/bin/time -v -o "$work/time.txt" "${command[@]}" 2>/dev/null
     end=$(now)
     grep -q 'SUCCESS: MD5 hash' "$local_folder/updates/updater.log" \
         || { echo "updater run failed:" >&2; cat "$local_folder/updates/updater.log" >&2; exit 1; }
     echo "$(awk "BEGIN { print $end - $start }") $(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")"
 }
 
-# curl and md5sum of the same package; prints seconds.
+# curl of the same package, made durable; prints seconds.
 run_curl() {
-    local size=$1 start end
+    local scheme=$1 size=$2 start end
     rm -f "$work/curl.bin"
+    sync
     start=$(now)
-    curl -s -o "$work/curl.bin" "http://127.0.0.1:$port/r$size/pc/package.bin" && md5sum "$work/curl.bin" >/dev/null
+    curl -s --cacert "$work/tls/ca.pem" -o "$work/curl.bin" "$(base_url "$scheme")/r$size/pc/package.bin" \
+        && sync -d "$work/curl.bin"
     end=$(now)
     awk "BEGIN { print $end - $start }"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-printf '%-8s %12s %12s %8s %14s\n' size updater_s curl_md5_s ratio peak_rss_MiB
+printf '%-6s %-8s %12s %12s %8s %14s\n' scheme size updater_s curl_sync_s ratio peak_rss_MiB
 for size in "${sizes[@]}"; do
-    run_curl "$size" >/dev/null   # brings the package into the page cache for both
-    : > "$work/u.txt"; : > "$work/c.txt"; : > "$work/m.txt"
-    for _ in $(seq "$rounds"); do
-        run_updater "$size" > "$work/one.txt"
-        read -r seconds peak < "$work/one.txt"
-        echo "$seconds" >> "$work/u.txt"; echo "$peak" >> "$work/m.txt"
-        run_curl "$size" >> "$work/c.txt"
+    for scheme in http https; do
+        run_curl "$scheme" "$size" >/dev/null   # brings the package into the page cache for both
+        : > "$work/u.txt"; : > "$work/c.txt"; : > "$work/m.txt"
+        for _ in $(seq "$rounds"); do
+            run_updater "$scheme" "$size" > "$work/one.txt"
+            read -r seconds peak < "$work/one.txt"
+            echo "$seconds" >> "$work/u.txt"; echo "$peak" >> "$work/m.txt"
+            run_curl "$scheme" "$size" >> "$work/c.txt"
+        done
+        u=$(median < "$work/u.txt"); c=$(median < "$work/c.txt"); m=$(sort -g "$work/m.txt" | tail -1)
+        awk -v p="$scheme" -v s="${size}MiB" -v u="$u" -v c="$c" -v m="$m" \
+            'BEGIN { printf "%-6s %-8s %12.3f %12.3f %8.2f %14.1f\n", p, s, u, c, u / c, m / 1024 }'
     done
-    u=$(median < "$work/u.txt"); c=$(median < "$work/c.txt"); m=$(sort -g "$work/m.txt" | tail -1)
-    awk -v s="${size}MiB" -v u="$u" -v c="$c" -v m="$m" \
-        'BEGIN { printf "%-8s %12.3f %12.3f %8.2f %14.1f\n", s, u, c, u / c, m / 1024 }'
 done
