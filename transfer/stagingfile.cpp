@@ -3,7 +3,6 @@
 #include "platform/durablefile.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRandomGenerator>
 
 namespace {
