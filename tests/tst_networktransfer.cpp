@@ -7,6 +7,7 @@
 
 #include <QLocalSocket>
 #include <QSslConfiguration>
+#include <QStorageInfo>
 
 #include <memory>
 
@@ -174,6 +175,11 @@ void NetworkTransferTest::answers()
     QFETCH(QStringList, lines);
     QFETCH(QStringList, orLines);
     server->setAnswer(answer);
+    // Wine, for one, cannot tell the free space of the Linux folders it shows.
+    if (lines.join('\n').contains("free disk space") && !QStorageInfo(sandbox->updatesFolder()).isValid()) {
+        QTest::qSkip("This system does not tell the free disk space", __FILE__, __LINE__);
+        return;
+    }
 
     QCOMPARE(updater()->download(url(), destination(), expected), stored);
 
