@@ -8,7 +8,9 @@ namespace {
 QPair<int, QString> runTool(const Sandbox &sandbox, const QStringList &arguments)
 {
     const Sandbox::Result result = sandbox.run(arguments, QStringLiteral(PUBLISH_EXECUTABLE));
-    return {result.exitCode, QString::fromLocal8Bit(result.standardOutput + result.standardError)};
+    // Windows ends the lines of its standard streams with "\r\n".
+    return {result.exitCode, QString::fromLocal8Bit(result.standardOutput + result.standardError)
+                                     .replace(QLatin1String("\r\n"), QLatin1String("\n"))};
 }
 
 // A package file outside the remote folder, as a build leaves it.
@@ -75,7 +77,7 @@ void PublishTest::updaterInstallsPublishedUpdate_data()
 
     QTest::newRow("plain") << false << false << "pelmara-2.1.zip" << "2.1" << QStringList();
     QTest::newRow("name with spaces and percent") << false << false << "Pelmara Setup 100%.exe" << "3"
-                                                  << QStringList{"--os-version", " 10+ "};
+                                                  << QStringList{"--os-version", " 7+ "};
     QTest::newRow("wildcard version, rule any") << false << false << "pelmara.msi" << "2.x"
                                                 << QStringList{"--os-version", "any"};
     QTest::newRow("time stamp beyond 32 bits") << false << false << "pelmara.msi" << "2.0.2201010000" << QStringList();
@@ -86,7 +88,7 @@ void PublishTest::updaterInstallsPublishedUpdate_data()
                                                            << QStringList{"--force"};
     QTest::newRow("http, plain") << true << false << "pelmara-2.1.zip" << "2.1" << QStringList();
     QTest::newRow("http, name with spaces and percent") << true << false << "Pelmara Setup 100%.exe" << "3"
-                                                        << QStringList{"--os-version", " 10+ "};
+                                                        << QStringList{"--os-version", " 7+ "};
 }
 
 void PublishTest::updaterInstallsPublishedUpdate()
@@ -151,7 +153,9 @@ void PublishTest::refusalLeavesRemoteAsItWas_data()
                 << "names no version the updater knows";
 
     const QString badName = QStringLiteral("would refuse the package name");
+#ifndef Q_OS_WIN // where a backslash separates folders
     QTest::newRow("backslash in name") << Remote::Empty << "setup\\2.1.exe" << "2.1" << none << 2 << badName;
+#endif
     QTest::newRow("colon in name") << Remote::Empty << "c:setup.exe" << "2.1" << none << 2 << badName;
     QTest::newRow("control character in name") << Remote::Empty << "setup\n.exe" << "2.1" << none << 2 << badName;
     QTest::newRow("named like the manifest") << Remote::Published << "Updates.JSON" << "2.2" << QStringList{"--force"}

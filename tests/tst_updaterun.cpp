@@ -23,18 +23,30 @@ class UpdateRunTest : public QObject
     Q_OBJECT
 
 private slots:
+    void installsNewerPackage_data();
     void installsNewerPackage();
     void run_data();
     void run();
 };
 
+void UpdateRunTest::installsNewerPackage_data()
+{
+    QTest::addColumn<bool>("withDrive");
+    QTest::newRow("file URL") << true;
+    // Windows takes a path without a drive letter on the current drive.
+    QTest::newRow("file URL without drive letter") << false;
+}
+
 void UpdateRunTest::installsNewerPackage()
 {
+    QFETCH(bool, withDrive);
     Sandbox sandbox;
     const QByteArray package(200000, 'p');
     const QByteArray digest = sandbox.publish("app-2.1.zip", package);
+    const QString remote = withDrive ? sandbox.remoteUrl()
+                                     : sandbox.remoteUrl().replace(QRegularExpression("^file:///[A-Za-z]:/"), "file:///");
 
-    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
+    QCOMPARE(sandbox.run(sandbox.arguments(remote)).exitCode, 0);
     QStringList expected{"No update was already downloaded.",
                          "Downloading {remote}/pc/updates.json to {updates}/updates.json",
                          "    Finished downloading {manifestSize} bytes.",
@@ -43,19 +55,20 @@ void UpdateRunTest::installsNewerPackage()
                          "    Verifying downloaded file ...",
                          "    SUCCESS: MD5 hash of downloaded file is " + digest + ", as expected.",
                          "    Finished downloading 200000 bytes."};
+    expected.replaceInStrings("{remote}", remote);
     replacePlaceholders(expected, sandbox);
-    QCOMPARE(sandbox.logLines(), startLines(sandbox, sandbox.remoteUrl()) + expected);
+    QCOMPARE(sandbox.logLines(), startLines(sandbox, remote) + expected);
     QCOMPARE(filesBelow(sandbox.updatesFolder()), (QStringList{"available/app-2.1.zip", "updater.log", "updates.json"}));
     QCOMPARE(readFile(sandbox.availableFolder() + "/app-2.1.zip"), package);
 
     // The log grows across runs, and the waiting package latches every later run
     // until an installer takes it away.
     const QByteArray firstLog = sandbox.logBytes();
-    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
+    QCOMPARE(sandbox.run(sandbox.arguments(remote)).exitCode, 0);
     QVERIFY(sandbox.logBytes().startsWith(firstLog));
     const QStringList secondRun = QString::fromLatin1(sandbox.logBytes().mid(firstLog.size()))
             .split('\n', Qt::SkipEmptyParts).mid(2);
-    QCOMPARE(secondRun, startLines(sandbox, sandbox.remoteUrl())
+    QCOMPARE(secondRun, startLines(sandbox, remote)
              + QStringList{"Previously installed updates are yet to be installed."});
     QCOMPARE(sandbox.availableFiles(), QStringList{"app-2.1.zip"});
 }
@@ -156,11 +169,11 @@ void UpdateRunTest::run_data()
     rule("numeric digest", R"({"md5": 5, "os": "windows", "version": "3"})", {noDigest});
     rule("os absent", R"({"md5": "abc", "version": "3"})", {notWindows});
     rule("os capitalised", R"({"md5": "abc", "os": "Windows", "version": "3"})", {notWindows});
-    rule("os version rule", R"({"md5": "abc", "os": "windows", "compatible_os_version": "7", "version": "3"})",
-         {"Checking if current OS is same as Windows-7", "Target OS Version is not compatible."});
-    rule("or newer admits unknown Windows",
-         R"({"md5": "abc", "os": "windows", "compatible_os_version": "10+", "version": "2.0.1"})",
-         {"Checking if current OS is more recent or same as Windows-10",
+    // Rules whose verdict is the same on every Windows and on no Windows at all.
+    rule("os version rule", R"({"md5": "abc", "os": "windows", "compatible_os_version": "Vista", "version": "3"})",
+         {"Checking if current OS is same as Windows-vista", "Target OS Version is not compatible."});
+    rule("or newer", R"({"md5": "abc", "os": "windows", "compatible_os_version": "7+", "version": "2.0.1"})",
+         {"Checking if current OS is more recent or same as Windows-7",
           "Checking if version 2.0.1 is more recent than 2.0.1610051745", older});
     rule("same version", R"({"md5": "abc", "os": "windows", "version": "2.0.1610051745"})",
          {"Checking if version 2.0.1610051745 is more recent than 2.0.1610051745", older});

@@ -1,6 +1,9 @@
 #include "support/nginxserver.h"
 
+#include "support/sandbox.h"
+
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTcpServer>
@@ -45,6 +48,18 @@ void NginxServer::enableHttps(const QString &certificateFile, const QString &key
 
 bool NginxServer::start()
 {
+#ifdef Q_OS_WIN
+    // "HTTP-PORT HTTPS-PORT FOLDER", where FOLDER is a Linux path; Z: is the Linux root.
+    const QString servers = QDir(qEnvironmentVariable("UPDATER_TEST_SERVERS")).filePath(QStringLiteral("servers"));
+    const QStringList fields = QString::fromUtf8(readFile(servers)).trimmed().split(QLatin1Char(' '));
+    const QString served = QStringLiteral("Z:") + fields.value(2);
+    if (fields.size() != 3 || !root.startsWith(served + QLatin1Char('/'), Qt::CaseInsensitive))
+        return false;
+    httpPort = fields.at(0).toUShort();
+    httpsPort = fields.at(1).toUShort();
+    urlPath = root.mid(served.size());
+    return accepts(httpPort) && accepts(httpsPort);
+#endif
     // The free port found can be taken by another process before nginx binds it.
     for (int attempt = 0; attempt < 5; ++attempt) {
         httpPort = freeLoopbackPort();
@@ -93,10 +108,10 @@ QString NginxServer::configuration() const
 
 QString NginxServer::httpUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(httpPort);
+    return QStringLiteral("http://127.0.0.1:%1").arg(httpPort) + urlPath;
 }
 
 QString NginxServer::httpsUrl() const
 {
-    return QStringLiteral("https://127.0.0.1:%1").arg(httpsPort);
+    return QStringLiteral("https://127.0.0.1:%1").arg(httpsPort) + urlPath;
 }

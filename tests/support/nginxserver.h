@@ -6,7 +6,9 @@
 #include <QTemporaryDir>
 
 // The system's nginx serving one folder on 127.0.0.1, with its own configuration and
-// prefix in a temporary folder, as a child process that stops with the object.
+// prefix in a temporary folder, as a child process that stops with the object. Under
+// wine, which cannot run it as a child, the nginx that the test harness started for all
+// tests (UPDATER_TEST_SERVERS), with its self-signed certificate for https.
 class NginxServer
 {
 public:
@@ -32,6 +34,7 @@ private:
     QProcess process;
     quint16 httpPort = 0;
     quint16 httpsPort = 0;
+    QString urlPath; // of root below the folder that a shared nginx serves
 };
 
 #endif
