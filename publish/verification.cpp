@@ -41,7 +41,7 @@ QVector<Decision> decideOnEachWindows(const QByteArray &manifest, QJsonObject &o
         const int rank = i + 1;
         LogCapture log;
         QJsonObject accepted;
-        const bool accepts = acceptUpdateManifest(manifest, updaterVersion, accepted, [rank] { return rank; });
+        const bool accepts = acceptUpdateManifest(manifest, updaterVersion, false, accepted, [rank] { return rank; });
         const QString refusal = accepts ? QString() : log.lastLine();
         if (accepts)
             offer = accepted;

@@ -1,19 +1,26 @@
 #include "transfer/stagingfile.h"
 
+#include "transfer/sha256hash.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSemaphore>
+#include <QThreadPool>
 
 namespace {
 const QLatin1String stagingPrefix("download-");
 const QLatin1String stagingSuffix(".part");
 }
 
-StagingFile::StagingFile(const QString &folder)
+StagingFile::StagingFile(const QString &folder, bool withSha256)
     : file(folder + QLatin1Char('/') + stagingPrefix + QLatin1String("XXXXXX") + stagingSuffix),
-      hash(QCryptographicHash::Md5)
+      hash(QCryptographicHash::Md5),
+      sha256Hash(withSha256 ? std::make_unique<Sha256Hash>() : nullptr)
 {
 }
+
+StagingFile::~StagingFile() = default;
 
 bool StagingFile::open()
 {
@@ -25,17 +32,27 @@ bool StagingFile::append(const char *data, qint64 size)
 {
     if (failed)
         return false;
+    // A second digest must not slow the download down: it is taken on another
+    // thread while this one writes the bytes and takes the first.
+    QSemaphore sha256Taken;
+    if (sha256Hash) {
+        QThreadPool::globalInstance()->start([this, data, size, &sha256Taken] {
+            sha256Hash->addData(data, size);
+            sha256Taken.release();
+        });
+    }
     // The digest is taken from what was handed over, not read back from disk, so a
     // short write must fail the download here.
-    if (file.write(data, size) != size) {
-        failed = true;
-        return false;
-    }
-    for (qint64 done = 0; done < size;) {
+    failed = file.write(data, size) != size;
+    for (qint64 done = 0; !failed && done < size;) {
         const int chunk = int(qMin<qint64>(size - done, 1 << 30));
         hash.addData(data + done, chunk);
         done += chunk;
     }
+    if (sha256Hash)
+        sha256Taken.acquire();
+    if (failed)
+        return false;
     written += size;
     return true;
 }
@@ -43,6 +60,11 @@ bool StagingFile::append(const char *data, qint64 size)
 QString StagingFile::md5() const
 {
     return QString::fromLatin1(hash.result().toHex());
+}
+
+QString StagingFile::sha256()
+{
+    return sha256Hash ? sha256Hash->hexResult() : QString();
 }
 
 bool StagingFile::commit(const QString &destination)

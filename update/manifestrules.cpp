@@ -7,8 +7,29 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QRegularExpression>
 
-bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion, QJsonObject &offer,
+#include <cmath>
+
+namespace {
+// Beyond 2^53 a JSON number no longer holds every whole number exactly.
+constexpr double largestExactSize = 9007199254740992.0;
+
+bool isSha256Text(const QJsonValue &value)
+{
+    static const QRegularExpression hexDigits(QStringLiteral("^[0-9A-Fa-f]{64}$"));
+    return value.isString() && hexDigits.match(value.toString()).hasMatch();
+}
+
+bool isSizeValue(const QJsonValue &value)
+{
+    const double size = value.toDouble(-1);
+    return value.isDouble() && size >= 0 && size <= largestExactSize && std::floor(size) == size;
+}
+}
+
+bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion,
+                          bool requireSha256AndSize, QJsonObject &offer,
                           const std::function<int()> &runningRank)
 {
     QJsonParseError parseError;
@@ -26,6 +47,18 @@ bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion,
                           "Without MD5 hash, we cannot download updates!");
         return false;
     }
+    if (requireSha256AndSize
+            && (!manifest.contains(ManifestKey::sha256) || !manifest.contains(ManifestKey::size))) {
+        updaterLog().info("Updates.json does not report SHA-256 hash and size for its package.");
+        return false;
+    }
+    for (const auto &[key, wellFormed] : {std::pair{ManifestKey::sha256, isSha256Text},
+                                          std::pair{ManifestKey::size, isSizeValue}}) {
+        if (manifest.contains(key) && !wellFormed(manifest.value(key))) {
+            updaterLog().info("Updates.json reports a malformed %s.", key.data());
+            return false;
+        }
+    }
     if (manifest.value(ManifestKey::os) != QJsonValue(manifestTargetOs)) {
         updaterLog().info("Target OS for the update is not compatible.");
         return false;
@@ -40,4 +73,9 @@ bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion,
     }
     offer = manifest;
     return true;
+}
+
+qint64 statedPackageSize(const QJsonObject &offer)
+{
+    return offer.contains(ManifestKey::size) ? qint64(offer.value(ManifestKey::size).toDouble()) : -1;
 }
