@@ -8,11 +8,13 @@
 #include "transfer/digestcheck.h"
 #include "update/manifestkeys.h"
 #include "update/manifestrules.h"
+#include "update/minisign.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
 #include "update/updaterversion.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QVector>
 
@@ -33,7 +35,7 @@ struct Decision
     QStringList windows;
 };
 
-QVector<Decision> decideOnEachWindows(const QByteArray &manifest, QJsonObject &offer)
+QVector<Decision> decideOnEachWindows(const QByteArray &manifest, bool signedUpdates, QJsonObject &offer)
 {
     QVector<Decision> decisions;
     const QStringList names = osVersionNames();
@@ -41,7 +43,8 @@ QVector<Decision> decideOnEachWindows(const QByteArray &manifest, QJsonObject &o
         const int rank = i + 1;
         LogCapture log;
         QJsonObject accepted;
-        const bool accepts = acceptUpdateManifest(manifest, updaterVersion, false, accepted, [rank] { return rank; });
+        const bool accepts = acceptUpdateManifest(manifest, updaterVersion, signedUpdates, accepted,
+                                                  [rank] { return rank; });
         const QString refusal = accepts ? QString() : log.lastLine();
         if (accepts)
             offer = accepted;
@@ -90,15 +93,72 @@ bool checkPackage(const QString &remoteDir, const QJsonObject &offer, const QStr
                                           "updates.json states %3.").arg(name, digest.md5, expected));
         return false;
     }
+    const QString sha256 = offer.value(ManifestKey::sha256).toString();
+    const qint64 size = statedPackageSize(offer);
+    if ((!sha256.isEmpty() && sha256.compare(digest.sha256, Qt::CaseInsensitive) != 0)
+            || (size >= 0 && size != digest.size)) {
+        printProblem(who + QStringLiteral(" would download %1 and discard it as damaged: it has %2 bytes and SHA-256 %3, "
+                                          "updates.json states %4 bytes and %5.")
+                                   .arg(name, QString::number(digest.size), digest.sha256, QString::number(size), sha256));
+        return false;
+    }
     printResult(who + QStringLiteral(" would download %1 (%2 bytes, MD5 %3), verify it and keep it "
                                      "for installation as version %4.")
                           .arg(name, QString::number(digest.size), digest.md5,
                                offer.value(ManifestKey::version).toString()));
     return true;
 }
+
+// The signature beside the manifest, as an updater that trusts publicKey (the RW...
+// text or a .pub file) checks it; without a key, only whether one is there. False when
+// such an updater would refuse the manifest, or the key is unusable.
+bool reportSignature(const QString &remoteDir, const QByteArray &manifest, const QString &publicKey)
+{
+    QFile file(publishedFilePath(remoteDir, signatureFileName));
+    const bool isSigned = file.open(QIODevice::ReadOnly);
+    const QByteArray signature = isSigned ? file.read(maxSignatureFileSize + 1) : QByteArray();
+    QString keyText = publicKey;
+    QFile keyFile(publicKey);
+    if (QFileInfo(publicKey).isFile() && keyFile.open(QIODevice::ReadOnly))
+        keyText = QString::fromLatin1(keyFile.readAll()).trimmed().section(QLatin1Char('\n'), -1);
+    MinisignKey key;
+    if (!publicKey.isEmpty() && !readMinisignKey(keyText, key)) {
+        printProblem(QStringLiteral("%1 is no minisign public key.").arg(publicKey));
+        return false;
+    }
+    QString keyId;
+    const QString updater = QStringLiteral("An updater that trusts key %1").arg(keyIdText(key.id));
+    MinisignSignature readable;
+    if (publicKey.isEmpty() && !isSigned)
+        printResult(QStringLiteral("updates.json is not signed."));
+    else if (publicKey.isEmpty() && !readMinisignSignature(signature, readable))
+        printResult(QStringLiteral("updates.json has a signature that is malformed."));
+    else if (publicKey.isEmpty())
+        printResult(QStringLiteral("updates.json is signed by key %1 (--public-key checks the signature).")
+                            .arg(keyIdText(readable.keyId)));
+    else if (!isSigned)
+        printProblem(updater + QStringLiteral(" would refuse updates.json: it is not signed."));
+    else {
+        switch (checkSignature(manifest, signature, {keyText}, keyId)) {
+        case SignatureCheck::Valid:
+            printResult(QStringLiteral("updates.json is signed by key %1.").arg(keyId));
+            return true;
+        case SignatureCheck::Malformed:
+            printProblem(updater + QStringLiteral(" would refuse updates.json: its signature is malformed."));
+            break;
+        case SignatureCheck::UntrustedKey:
+            printProblem(updater + QStringLiteral(" would refuse updates.json: it is signed by key %1.").arg(keyId));
+            break;
+        case SignatureCheck::Mismatch:
+            printProblem(updater + QStringLiteral(" would refuse updates.json: its signature does not match."));
+            break;
+        }
+    }
+    return publicKey.isEmpty();
+}
 }
 
-int verifyPublishedUpdate(const QString &remoteDir)
+int verifyPublishedUpdate(const QString &remoteDir, const QString &publicKey)
 {
     const QString manifestPath = publishedManifestPath(remoteDir);
     QFile file(manifestPath);
@@ -108,8 +168,11 @@ int verifyPublishedUpdate(const QString &remoteDir)
         return NoUpdateOffered;
     }
 
+    const QByteArray manifest = file.readAll();
+    if (!reportSignature(remoteDir, manifest, publicKey))
+        return NoUpdateOffered;
     QJsonObject offer;
-    const QVector<Decision> decisions = decideOnEachWindows(file.readAll(), offer);
+    const QVector<Decision> decisions = decideOnEachWindows(manifest, !publicKey.isEmpty(), offer);
     bool installs = false;
     for (const Decision &decision : decisions) {
         if (decision.refusal.isNull())

@@ -64,7 +64,7 @@ bool readMinisignSignature(const QByteArray &text, MinisignSignature &signature)
     if (text.size() > maxSignatureFileSize)
         return false;
     QList<QByteArray> lines = text.split('\n');
-    if (lines.last().isEmpty())
+    if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     if (lines.size() != 4)
         return false;
