@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Measures whole updater runs against nginx on loopback, for a 16 MiB and a 1 GiB
 # package: wall time against `curl -o FILE URL && md5sum FILE` of the same package,
-# measured side by side in this run, and the updater's peak resident memory.
+# measured side by side in this run, and the updater's peak resident memory; then the
+# 1 GiB run again with "sha256" and "size" in the manifest, side by side with the run
+# without them (the second digest must cost at most 10 %).
 #
 #   bash bench/network-download.sh [UPDATER] [ROUNDS]
 #
@@ -12,7 +14,7 @@ cd "$(dirname "$0")/.."
 updater=$(realpath "${1:-build/software-updater}")
 rounds=${2:-3}
 [ -x "$updater" ] || { echo "no updater at $updater; build it with scripts/build.sh" >&2; exit 1; }
-for tool in nginx curl md5sum /usr/bin/time; do
+for tool in nginx curl md5sum sha256sum /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "$tool is missing; run scripts/install-deps.sh" >&2; exit 1; }
 done
 
@@ -32,6 +34,12 @@ for size in "${sizes[@]}"; do
     printf '{"md5": "%s", "os": "windows", "version": "2.1", "package": "package.bin"}\n' "$md5" \
         > "$work/site/r$size/pc/updates.json"
 done
+# The same 1 GiB package, pinned with its SHA-256 and size.
+mkdir -p "$work/site/r1024-sha256/pc"
+ln "$work/site/r1024/pc/package.bin" "$work/site/r1024-sha256/pc/package.bin"
+sha256=$(sha256sum "$work/site/r1024/pc/package.bin" | cut -d' ' -f1)
+printf '{"md5": "%s", "sha256": "%s", "size": %d, "os": "windows", "version": "2.1", "package": "package.bin"}\n' \
+    "$md5" "$sha256" "$((1024 * 1024 * 1024))" > "$work/site/r1024-sha256/pc/updates.json"
 
 mkdir -p "$work/nginx"
 write_config() {
@@ -76,7 +84,8 @@ done
 
 now() { date +%s.%N; }
 
-# One updater run into a fresh local folder; prints "seconds peak-kB".
+# One updater run into a fresh local folder from the remote folder r$1; prints
+# "seconds peak-kB".
 run_updater() {
     local size=$1 local_folder="$work/local" start end
     rm -rf "$local_folder" "$work/tmp"
@@ -116,3 +125,14 @@ for size in "${sizes[@]}"; do
     awk -v s="${size}MiB" -v u="$u" -v c="$c" -v m="$m" \
         'BEGIN { printf "%-8s %12.3f %12.3f %8.2f %14.1f\n", s, u, c, u / c, m / 1024 }'
 done
+
+printf '\n%-14s %12s %12s %8s\n' size md5_only_s md5_sha256_s ratio
+: > "$work/u.txt"; : > "$work/s.txt"
+for _ in $(seq "$rounds"); do
+    run_updater 1024 | cut -d' ' -f1 >> "$work/u.txt"
+    run_updater 1024-sha256 | cut -d' ' -f1 >> "$work/s.txt"
+    grep -q 'SUCCESS: SHA-256 hash' "$work/local/updates/updater.log" \
+        || { echo "the pinned run verified no SHA-256" >&2; exit 1; }
+done
+u=$(median < "$work/u.txt"); s=$(median < "$work/s.txt")
+awk -v u="$u" -v s="$s" 'BEGIN { printf "%-14s %12.3f %12.3f %8.2f\n", "1024MiB", u, s, s / u }'

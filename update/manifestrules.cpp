@@ -17,8 +17,14 @@ constexpr double largestExactSize = 9007199254740992.0;
 
 bool isSha256Text(const QJsonValue &value)
 {
-    static const QRegularExpression hexDigits(QStringLiteral("^[0-9A-Fa-f]{64}$"));
+    static const QRegularExpression hexDigits(QRegularExpression::anchoredPattern(QStringLiteral("[0-9A-Fa-f]{64}")));
     return value.isString() && hexDigits.match(value.toString()).hasMatch();
+}
+
+bool refuseMalformed(QLatin1String key)
+{
+    updaterLog().info("Updates.json reports a malformed %s.", key.data());
+    return false;
 }
 
 bool isSizeValue(const QJsonValue &value)
@@ -52,13 +58,10 @@ bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion,
         updaterLog().info("Updates.json does not report SHA-256 hash and size for its package.");
         return false;
     }
-    for (const auto &[key, wellFormed] : {std::pair{ManifestKey::sha256, isSha256Text},
-                                          std::pair{ManifestKey::size, isSizeValue}}) {
-        if (manifest.contains(key) && !wellFormed(manifest.value(key))) {
-            updaterLog().info("Updates.json reports a malformed %s.", key.data());
-            return false;
-        }
-    }
+    if (manifest.contains(ManifestKey::sha256) && !isSha256Text(manifest.value(ManifestKey::sha256)))
+        return refuseMalformed(ManifestKey::sha256);
+    if (manifest.contains(ManifestKey::size) && !isSizeValue(manifest.value(ManifestKey::size)))
+        return refuseMalformed(ManifestKey::size);
     if (manifest.value(ManifestKey::os) != QJsonValue(manifestTargetOs)) {
         updaterLog().info("Target OS for the update is not compatible.");
         return false;
