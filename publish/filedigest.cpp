@@ -30,7 +30,7 @@ bool digestFile(const QString &path, FileDigest &digest, QString &error,
         if (consume && !consume(chunk))
             return false;
         hash.addData(chunk);
-        sha256.addData(chunk.constData(), chunk.size());
+        sha256.addData(chunk);
         size += chunk.size();
     }
     digest.size = size;

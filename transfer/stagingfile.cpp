@@ -5,8 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSemaphore>
-#include <QThreadPool>
 
 namespace {
 const QLatin1String stagingPrefix("download-");
@@ -28,32 +26,22 @@ bool StagingFile::open()
     return !failed;
 }
 
-bool StagingFile::append(const char *data, qint64 size)
+bool StagingFile::append(const QByteArray &bytes)
 {
     if (failed)
         return false;
-    // A second digest must not slow the download down: it is taken on another
-    // thread while this one writes the bytes and takes the first.
-    QSemaphore sha256Taken;
-    if (sha256Hash) {
-        QThreadPool::globalInstance()->start([this, data, size, &sha256Taken] {
-            sha256Hash->addData(data, size);
-            sha256Taken.release();
-        });
-    }
-    // The digest is taken from what was handed over, not read back from disk, so a
-    // short write must fail the download here.
-    failed = file.write(data, size) != size;
-    for (qint64 done = 0; !failed && done < size;) {
-        const int chunk = int(qMin<qint64>(size - done, 1 << 30));
-        hash.addData(data + done, chunk);
-        done += chunk;
-    }
+    // The second digest is taken on another thread while this one writes and takes
+    // the first.
     if (sha256Hash)
-        sha256Taken.acquire();
-    if (failed)
+        sha256Hash->addData(bytes);
+    // The digests are taken from what was handed over, not read back from disk, so a
+    // short write must fail the download here.
+    if (file.write(bytes) != bytes.size()) {
+        failed = true;
         return false;
-    written += size;
+    }
+    hash.addData(bytes);
+    written += bytes.size();
     return true;
 }
 

@@ -21,8 +21,7 @@ public:
 
     bool open();
     // False, now and from then on, once any byte could not be written.
-    bool append(const char *data, qint64 size);
-    bool append(const QByteArray &bytes) { return append(bytes.constData(), bytes.size()); }
+    bool append(const QByteArray &bytes);
 
     qint64 size() const { return written; }
     QString md5() const;
