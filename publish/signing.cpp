@@ -24,9 +24,10 @@ bool signManifest(const QByteArray &manifest, const QString &keyPath, QByteArray
     }
     text.close();
 
-    // minisign asks the person at the terminal for the key's password, if it has one.
+    // minisign asks the person at the terminal for the key's password, if it has one,
+    // and says there why it fails.
     QProcess minisign;
-    minisign.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    minisign.setProcessChannelMode(QProcess::ForwardedChannels);
     minisign.setInputChannelMode(QProcess::ForwardedInputChannel);
     minisign.start(QStringLiteral("minisign"), {QStringLiteral("-S"), QStringLiteral("-s"), keyPath,
                                                 QStringLiteral("-m"), manifestPath,
@@ -36,8 +37,7 @@ bool signManifest(const QByteArray &manifest, const QString &keyPath, QByteArray
         return false;
     }
     if (minisign.exitStatus() != QProcess::NormalExit || minisign.exitCode() != 0) {
-        error = QStringLiteral("minisign failed: ")
-                + QString::fromLocal8Bit(minisign.readAllStandardOutput()).trimmed();
+        error = QStringLiteral("minisign exited with code %1").arg(minisign.exitCode());
         return false;
     }
     QFile output(signaturePath);

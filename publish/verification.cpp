@@ -109,57 +109,67 @@ bool checkPackage(const QString &remoteDir, const QJsonObject &offer, const QStr
     return true;
 }
 
-// The signature beside the manifest, as an updater that trusts publicKey (the RW...
-// text or a .pub file) checks it; without a key, only whether one is there. False when
-// such an updater would refuse the manifest, or the key is unusable.
-bool reportSignature(const QString &remoteDir, const QByteArray &manifest, const QString &publicKey)
+// The minisign public key that --public-key names: the RW... text, or a .pub file.
+bool readPublicKeyOption(const QString &option, QString &keyText, MinisignKey &key)
 {
-    QFile file(publishedFilePath(remoteDir, signatureFileName));
-    const bool isSigned = file.open(QIODevice::ReadOnly);
-    const QByteArray signature = isSigned ? file.read(maxSignatureFileSize + 1) : QByteArray();
-    QString keyText = publicKey;
-    QFile keyFile(publicKey);
-    if (QFileInfo(publicKey).isFile() && keyFile.open(QIODevice::ReadOnly))
-        keyText = QString::fromLatin1(keyFile.readAll()).trimmed().section(QLatin1Char('\n'), -1);
-    MinisignKey key;
-    if (!publicKey.isEmpty() && !readMinisignKey(keyText, key)) {
-        printProblem(QStringLiteral("%1 is no minisign public key.").arg(publicKey));
+    keyText = option;
+    QFile file(option);
+    if (QFileInfo(option).isFile() && file.open(QIODevice::ReadOnly))
+        keyText = QString::fromLatin1(file.readAll()).trimmed().section(QLatin1Char('\n'), -1);
+    return readMinisignKey(keyText, key);
+}
+
+// Without a key to check it with: whether a signature is there, and by which key.
+void reportSignature(bool isSigned, const QByteArray &signature)
+{
+    MinisignSignature readable;
+    if (!isSigned)
+        printResult(QStringLiteral("updates.json is not signed."));
+    else if (!readMinisignSignature(signature, readable))
+        printResult(QStringLiteral("updates.json has a signature that is malformed."));
+    else
+        printResult(QStringLiteral("updates.json is signed by key %1 (--public-key checks the signature).")
+                            .arg(keyIdText(readable.keyId)));
+}
+
+// The signature checked with the updater's own code, as an updater that trusts the key
+// does; false when such an updater would refuse the manifest.
+bool checkSignatureWithKey(const QByteArray &manifest, bool isSigned, const QByteArray &signature,
+                           const QString &keyText, const MinisignKey &key)
+{
+    const QString refusal = QStringLiteral("An updater that trusts key %1 would refuse updates.json: ")
+                                    .arg(keyIdText(key.id));
+    if (!isSigned) {
+        printProblem(refusal + QStringLiteral("it is not signed."));
         return false;
     }
     QString keyId;
-    const QString updater = QStringLiteral("An updater that trusts key %1").arg(keyIdText(key.id));
-    MinisignSignature readable;
-    if (publicKey.isEmpty() && !isSigned)
-        printResult(QStringLiteral("updates.json is not signed."));
-    else if (publicKey.isEmpty() && !readMinisignSignature(signature, readable))
-        printResult(QStringLiteral("updates.json has a signature that is malformed."));
-    else if (publicKey.isEmpty())
-        printResult(QStringLiteral("updates.json is signed by key %1 (--public-key checks the signature).")
-                            .arg(keyIdText(readable.keyId)));
-    else if (!isSigned)
-        printProblem(updater + QStringLiteral(" would refuse updates.json: it is not signed."));
-    else {
-        switch (checkSignature(manifest, signature, {keyText}, keyId)) {
-        case SignatureCheck::Valid:
-            printResult(QStringLiteral("updates.json is signed by key %1.").arg(keyId));
-            return true;
-        case SignatureCheck::Malformed:
-            printProblem(updater + QStringLiteral(" would refuse updates.json: its signature is malformed."));
-            break;
-        case SignatureCheck::UntrustedKey:
-            printProblem(updater + QStringLiteral(" would refuse updates.json: it is signed by key %1.").arg(keyId));
-            break;
-        case SignatureCheck::Mismatch:
-            printProblem(updater + QStringLiteral(" would refuse updates.json: its signature does not match."));
-            break;
-        }
+    switch (checkSignature(manifest, signature, {keyText}, keyId)) {
+    case SignatureCheck::Valid:
+        printResult(QStringLiteral("updates.json is signed by key %1.").arg(keyId));
+        return true;
+    case SignatureCheck::Malformed:
+        printProblem(refusal + QStringLiteral("its signature is malformed."));
+        return false;
+    case SignatureCheck::UntrustedKey:
+        printProblem(refusal + QStringLiteral("it is signed by key %1.").arg(keyId));
+        return false;
+    case SignatureCheck::Mismatch:
+        printProblem(refusal + QStringLiteral("its signature does not match."));
+        return false;
     }
-    return publicKey.isEmpty();
+    return false;
 }
 }
 
 int verifyPublishedUpdate(const QString &remoteDir, const QString &publicKey)
 {
+    QString keyText;
+    MinisignKey key;
+    if (!publicKey.isEmpty() && !readPublicKeyOption(publicKey, keyText, key)) {
+        printProblem(QStringLiteral("--public-key: %1 is no minisign public key.").arg(publicKey));
+        return UsageError;
+    }
     const QString manifestPath = publishedManifestPath(remoteDir);
     QFile file(manifestPath);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -169,7 +179,12 @@ int verifyPublishedUpdate(const QString &remoteDir, const QString &publicKey)
     }
 
     const QByteArray manifest = file.readAll();
-    if (!reportSignature(remoteDir, manifest, publicKey))
+    QFile signatureFile(publishedFilePath(remoteDir, signatureFileName));
+    const bool isSigned = signatureFile.open(QIODevice::ReadOnly);
+    const QByteArray signature = isSigned ? signatureFile.read(maxSignatureFileSize + 1) : QByteArray();
+    if (publicKey.isEmpty())
+        reportSignature(isSigned, signature);
+    else if (!checkSignatureWithKey(manifest, isSigned, signature, keyText, key))
         return NoUpdateOffered;
     QJsonObject offer;
     const QVector<Decision> decisions = decideOnEachWindows(manifest, !publicKey.isEmpty(), offer);
