@@ -159,6 +159,7 @@ void UpdateRunTest::run_data()
             << Setup([](const Sandbox &sandbox) {
                    publishPinned(sandbox, {}, {"sign"});
                    QList<QByteArray> lines = readFile(sandbox.remoteFolder() + "/pc/updates.json.minisig").split('\n');
+                   QCOMPARE(lines.size(), 5);
                    lines[1] = QByteArray::fromBase64(lines[1]).replace(2, 8, "\x01\x02\x03\x04\x05\x06\x07\x08").toBase64();
                    sandbox.putRemote("updates.json.minisig", lines.join('\n'));
                })
