@@ -3,6 +3,7 @@
 #include "update/manifestkeys.h"
 #include "update/minisign.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -29,9 +30,10 @@ bool signManifest(const QByteArray &manifest, const QString &keyPath, QByteArray
     QProcess minisign;
     minisign.setProcessChannelMode(QProcess::ForwardedChannels);
     minisign.setInputChannelMode(QProcess::ForwardedInputChannel);
-    minisign.start(QStringLiteral("minisign"), {QStringLiteral("-S"), QStringLiteral("-s"), keyPath,
-                                                QStringLiteral("-m"), manifestPath,
-                                                QStringLiteral("-x"), signaturePath});
+    minisign.start(QStringLiteral("minisign"),
+                   {QStringLiteral("-S"), QStringLiteral("-s"), QDir::toNativeSeparators(keyPath),
+                    QStringLiteral("-m"), QDir::toNativeSeparators(manifestPath),
+                    QStringLiteral("-x"), QDir::toNativeSeparators(signaturePath)});
     if (!minisign.waitForFinished(-1)) {
         error = QStringLiteral("cannot run minisign: ") + minisign.errorString();
         return false;

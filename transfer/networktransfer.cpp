@@ -108,8 +108,8 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
         if (reply->error() == QNetworkReply::NoError)
             logProgress(received, total);
     };
-    // A body that turns out longer than the manifest states ends the transfer there:
-    // nothing of this reply reaches the handlers any more.
+    // A body announced or received with another length than the manifest states ends
+    // the transfer there: nothing of this reply reaches the handlers any more.
     QMetaObject::Connection connections[5];
     auto refuse = [this, reply, &connections] {
         for (const QMetaObject::Connection &connection : connections)

@@ -17,7 +17,8 @@ constexpr double largestExactSize = 9007199254740992.0;
 
 bool isSha256Text(const QJsonValue &value)
 {
-    static const QRegularExpression hexDigits(QRegularExpression::anchoredPattern(QStringLiteral("[0-9A-Fa-f]{64}")));
+    static const QRegularExpression hexDigits(
+            QRegularExpression::anchoredPattern(QStringLiteral("[0-9A-Fa-f]{64}")));
     return value.isString() && hexDigits.match(value.toString()).hasMatch();
 }
 
