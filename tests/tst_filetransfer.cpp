@@ -56,7 +56,7 @@ void FileTransferTest::copy()
     auto app = static_cast<UpdaterApp *>(QCoreApplication::instance());
     app->setLocalPath(sandbox.updatesFolder());
 
-    QCOMPARE(app->download(url, destination, {expectedMd5}), replaced);
+    QCOMPARE(app->download(url, destination, {expectedMd5, {}, -1}), replaced);
     app->setLocalPath(QString());
 
     QCOMPARE(sandbox.logLines(), QStringList{"Downloading " + url.toString() + " to " + destination} + lines);

@@ -11,6 +11,7 @@
 #include <memory>
 
 Q_DECLARE_METATYPE(HttpAnswer)
+Q_DECLARE_METATYPE(ExpectedFile)
 
 namespace {
 const QByteArray previous = "the package that was there before";
@@ -98,7 +99,7 @@ void NetworkTransferTest::progressLine()
 void NetworkTransferTest::answers_data()
 {
     QTest::addColumn<HttpAnswer>("answer");
-    QTest::addColumn<QString>("expectedMd5");
+    QTest::addColumn<ExpectedFile>("expected");
     QTest::addColumn<bool>("stored");
     QTest::addColumn<QStringList>("lines"); // after the "Downloading" line; {url} stands for the URL
     QTest::addColumn<QStringList>("orLines");
@@ -106,6 +107,8 @@ void NetworkTransferTest::answers_data()
     const QByteArray body = testPackage(3000);
     const QString digest = QString::fromLatin1(md5Hex(body));
     const QString wrongDigest(32, QLatin1Char('0'));
+    const QString sha256 = QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
+    const ExpectedFile none, md5Only{digest, {}, -1}, pinned{digest, sha256, 3000};
     HttpAnswer shortBody = HttpAnswer::ok(body);
     shortBody.bytesToSend = 1000;
     HttpAnswer reset = shortBody;
@@ -116,57 +119,70 @@ void NetworkTransferTest::answers_data()
     const QString whole = QStringLiteral("    [100 %] Downloaded 3000 / 3000 bytes");
     const QString verifying = QStringLiteral("    Verifying downloaded file ...");
     const QString finished = QStringLiteral("    Finished downloading 3000 bytes.");
-    QTest::newRow("200 with length") << HttpAnswer::ok(body) << QString() << true
+    QTest::newRow("200 with length") << HttpAnswer::ok(body) << none << true
                                      << QStringList{whole, finished} << QStringList();
-    QTest::newRow("200 without length") << HttpAnswer::ok(body, false) << QString() << true
+    QTest::newRow("200 without length") << HttpAnswer::ok(body, false) << none << true
                                         << QStringList{whole, finished} << QStringList();
     QTest::newRow("200, digest matches")
-            << HttpAnswer::ok(body) << digest.toUpper() << true
+            << HttpAnswer::ok(body) << ExpectedFile{digest.toUpper(), sha256.toUpper(), 3000} << true
             << QStringList{whole, verifying, "    SUCCESS: MD5 hash of downloaded file is " + digest + ", as expected.",
-                           finished} << QStringList();
+                           "    SUCCESS: SHA-256 hash of downloaded file is " + sha256 + ", as expected.", finished}
+            << QStringList();
     QTest::newRow("200, digest differs")
-            << HttpAnswer::ok(body) << wrongDigest << false
+            << HttpAnswer::ok(body) << ExpectedFile{wrongDigest, {}, -1} << false
             << QStringList{whole, verifying, QStringLiteral("    FAILURE: MD5 hash of downloaded file was %1, which is "
                                                             "distinct from the expected %2.").arg(digest, wrongDigest)}
             << QStringList();
-    QTest::newRow("404") << HttpAnswer::status(404, "Not Found", "<html>not here</html>") << QString() << false
+    QTest::newRow("200, SHA-256 differs")
+            << HttpAnswer::ok(body) << ExpectedFile{digest, QString(64, QLatin1Char('0')), 3000} << false
+            << QStringList{whole, verifying, "    SUCCESS: MD5 hash of downloaded file is " + digest + ", as expected.",
+                           "    FAILURE: SHA-256 hash of downloaded file was " + sha256 + ", which is distinct from "
+                           "the expected " + QString(64, QLatin1Char('0')) + "."} << QStringList();
+    QTest::newRow("length announced differs from size")
+            << HttpAnswer::ok(body) << ExpectedFile{digest, sha256, 2999} << false
+            << QStringList{"    ERROR: Server announces 3000 bytes, but updates.json announces 2999."} << QStringList();
+    QTest::newRow("longer body than size") << HttpAnswer::ok(body, false) << ExpectedFile{digest, sha256, 2999} << false
+            << QStringList{"    ERROR: Received more than the 2999 bytes that updates.json announces."} << QStringList();
+    QTest::newRow("shorter body than size") << HttpAnswer::ok(body, false) << ExpectedFile{digest, sha256, 3001} << false
+            << QStringList{whole, "    ERROR: Received 3000 of 3001 bytes."} << QStringList();
+    QTest::newRow("404") << HttpAnswer::status(404, "Not Found", "<html>not here</html>") << none << false
                          << QStringList{"    ERROR: (203) Error transferring {url} - server replied: Not Found"}
                          << QStringList();
-    QTest::newRow("500") << HttpAnswer::status(500, "Internal Server Error", "<html>oops</html>") << digest << false
+    QTest::newRow("500") << HttpAnswer::status(500, "Internal Server Error", "<html>oops</html>") << md5Only << false
                          << QStringList{"    ERROR: (401) Error transferring {url} - server replied: Internal Server Error"}
                          << QStringList();
     QTest::newRow("301 is not followed")
             << HttpAnswer::status(301, "Moved Permanently", "moved", "Location: http://127.0.0.1:1/elsewhere\r\n")
-            << QString() << false
+            << none << false
             << QStringList{"    [100 %] Downloaded 5 / 5 bytes", "    ERROR: Server answered with HTTP status 301."}
             << QStringList();
     // Qt 5.15 finishes a reset reply now with an error, now without one.
-    QTest::newRow("reset mid-body") << reset << QString() << false << QStringList{"    ERROR: (2) Connection closed"}
+    QTest::newRow("reset mid-body") << reset << none << false << QStringList{"    ERROR: (2) Connection closed"}
                                     << QStringList{"    [33 %] Downloaded 1000 / 3000 bytes",
                                                    "    ERROR: Received 1000 of 3000 bytes."};
-    QTest::newRow("fewer bytes than announced") << shortBody << QString() << false
+    QTest::newRow("fewer bytes than announced") << shortBody << none << false
                                                 << QStringList{"    ERROR: (2) Connection closed"} << QStringList();
     // Qt ends a chunked body at its last chunk without an error, whatever length was announced.
     HttpAnswer chunked;
     chunked.head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3000\r\n";
     chunked.body = "3e8\r\n" + body.left(1000) + "\r\n0\r\n\r\n";
     QTest::newRow("short body without a network error")
-            << chunked << QString() << false
+            << chunked << none << false
             << QStringList{"    [33 %] Downloaded 1000 / 3000 bytes", "    ERROR: Received 1000 of 3000 bytes."} << QStringList();
-    QTest::newRow("stall") << stall << QString() << false << QStringList{"    ERROR: (5) Operation canceled"}
+    QTest::newRow("stall") << stall << none << false << QStringList{"    ERROR: (5) Operation canceled"}
                            << QStringList();
 }
 
 void NetworkTransferTest::answers()
 {
     QFETCH(HttpAnswer, answer);
-    QFETCH(QString, expectedMd5);
+    QFETCH(ExpectedFile, expected);
     QFETCH(bool, stored);
     QFETCH(QStringList, lines);
     QFETCH(QStringList, orLines);
     server->setAnswer(answer);
 
-    QCOMPARE(updater()->download(url(), destination(), {expectedMd5}), stored);
+    QCOMPARE(updater()->download(url(), destination(), expected), stored);
 
     lines.replaceInStrings(QStringLiteral("{url}"), url().toString());
     const QStringList logged = withFinalProgressOnly(sandbox->logLines());

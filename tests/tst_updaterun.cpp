@@ -13,6 +13,28 @@ void replacePlaceholders(QStringList &lines, const Sandbox &sandbox)
     lines.replaceInStrings("{remote}", sandbox.remoteUrl());
     lines.replaceInStrings("{updates}", sandbox.updatesFolder());
     lines.replaceInStrings("{manifestSize}", QString::number(QFileInfo(sandbox.remoteFolder() + "/pc/updates.json").size()));
+    lines.replaceInStrings("{signatureSize}", QString::number(QFileInfo(sandbox.remoteFolder() + "/pc/updates.json.minisig").size()));
+}
+
+QString sha256Hex(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// Offers "new" as app.zip with its SHA-256 and size, keys replaced by those given, and
+// signs the manifest with the test key when minisign options are given ("-l": the
+// algorithm that signs the bytes themselves, not their BLAKE2b-512).
+void publishPinned(const Sandbox &sandbox, const QJsonObject &keys, const QStringList &minisignOptions = {})
+{
+    sandbox.putRemote("app.zip", "new");
+    QJsonObject offer{{"md5", QString(md5Hex("new"))}, {"sha256", sha256Hex("new")}, {"size", 3},
+                      {"os", "windows"}, {"version", "2.1"}, {"package", "app.zip"}};
+    for (auto key = keys.begin(); key != keys.end(); ++key)
+        offer.insert(key.key(), key.value());
+    sandbox.putRemote("updates.json", QJsonDocument(offer).toJson());
+    if (!minisignOptions.isEmpty())
+        QProcess::execute("minisign", QStringList{"-S", "-s", TEST_SECRET_KEY, "-m", sandbox.remoteFolder() + "/pc/updates.json"}
+                                              + minisignOptions.mid(1));
 }
 }
 Q_DECLARE_METATYPE(Setup)
@@ -92,6 +114,76 @@ void UpdateRunTest::run_data()
                                                         "    Finished downloading 3 bytes."};
     const QStringList withApp{"available/app.zip", "updater.log", "updates.json"};
     const QStringList withManifest{"updater.log", "updates.json"};
+    const QString shaVerified = "    SUCCESS: SHA-256 hash of downloaded file is " + sha256Hex("new") + ", as expected.";
+
+    // A build that trusts no key takes a signed folder as before, and checks SHA-256 and size.
+    QTest::newRow("signed folder, no trusted key")
+            << Setup([](const Sandbox &sandbox) { publishPinned(sandbox, {}, {"sign"}); })
+            << offered + QStringList{downloadingApp, verifying, verified, shaVerified, "    Finished downloading 3 bytes."}
+            << withApp;
+    QTest::newRow("SHA-256 differs")
+            << Setup([](const Sandbox &sandbox) { publishPinned(sandbox, {{"sha256", QString(64, 'A')}}); })
+            << offered + QStringList{downloadingApp, verifying, verified, "    FAILURE: SHA-256 hash of downloaded file was "
+                                     + sha256Hex("new") + ", which is distinct from the expected " + QString(64, 'A') + ".", failed}
+            << withManifest;
+    QTest::newRow("longer than its size")
+            << Setup([](const Sandbox &sandbox) { publishPinned(sandbox, {{"size", 2}}); })
+            << offered + QStringList{downloadingApp, "    ERROR: Received more than the 2 bytes that updates.json announces.", failed}
+            << withManifest;
+    QTest::newRow("shorter than its size")
+            << Setup([](const Sandbox &sandbox) { publishPinned(sandbox, {{"size", 4}}); })
+            << offered + QStringList{downloadingApp, "    ERROR: Received 3 of 4 bytes.", failed} << withManifest;
+
+    // Rows that verify a signature run the updater built to trust the test key.
+    const QString checking = QStringLiteral("Verifying signature of updates.json ...");
+    const QStringList signatureFetched = manifest + QStringList{
+            "    Finished downloading {manifestSize} bytes.",
+            "Downloading {remote}/pc/updates.json.minisig to {updates}/updates.json.minisig",
+            "    Finished downloading {signatureSize} bytes.", checking};
+    const QString signedByTestKey = QStringLiteral("    SUCCESS: updates.json is signed by key " TEST_KEY_ID ".");
+    for (const QStringList &options : {QStringList{"sign"}, QStringList{"sign", "-l"}}) {
+        QTest::newRow(qPrintable("signed folder " + options.join(' ')))
+                << Setup([options](const Sandbox &sandbox) { publishPinned(sandbox, {}, options); })
+                << signatureFetched + QStringList{signedByTestKey, "Checking if version 2.1 is more recent than 2.0.1610051745",
+                                                  downloadingApp, verifying, verified, shaVerified, "    Finished downloading 3 bytes."}
+                << withApp + QStringList{"updates.json.minisig"};
+    }
+    QTest::newRow("signed manifest without SHA-256 and size")
+            << Setup([](const Sandbox &sandbox) {
+                   sandbox.publish("app.zip", "new");
+                   QProcess::execute("minisign", {"-S", "-s", TEST_SECRET_KEY, "-m", sandbox.remoteFolder() + "/pc/updates.json"});
+               })
+            << signatureFetched + QStringList{signedByTestKey, "Updates.json does not report SHA-256 hash and size for its package."}
+            << withManifest + QStringList{"updates.json.minisig"};
+    QTest::newRow("unsigned folder")
+            << Setup([](const Sandbox &sandbox) { publishPinned(sandbox, {}); })
+            << manifest + QStringList{"    Finished downloading {manifestSize} bytes.",
+                                      "Downloading {remote}/pc/updates.json.minisig to {updates}/updates.json.minisig",
+                                      "    ERROR: Cloud not store downloaded file.", checking,
+                                      "    FAILURE: updates.json is not signed."}
+            << QStringList{"updater.log"};
+    QTest::newRow("malformed signature")
+            << Setup([](const Sandbox &sandbox) {
+                   publishPinned(sandbox, {}, {"sign"});
+                   sandbox.putRemote("updates.json.minisig", readFile(sandbox.remoteFolder() + "/pc/updates.json.minisig").replace('=', '.'));
+               })
+            << signatureFetched + QStringList{"    FAILURE: signature of updates.json is malformed."} << QStringList{"updater.log"};
+    QTest::newRow("untrusted key")
+            << Setup([](const Sandbox &sandbox) {
+                   publishPinned(sandbox, {}, {"sign"});
+                   QList<QByteArray> lines = readFile(sandbox.remoteFolder() + "/pc/updates.json.minisig").split('\n');
+                   QCOMPARE(lines.size(), 5);
+                   lines[1] = QByteArray::fromBase64(lines[1]).replace(2, 8, "\x01\x02\x03\x04\x05\x06\x07\x08").toBase64();
+                   sandbox.putRemote("updates.json.minisig", lines.join('\n'));
+               })
+            << signatureFetched + QStringList{"    FAILURE: updates.json is signed by key 0807060504030201, which is not trusted."}
+            << QStringList{"updater.log"};
+    QTest::newRow("manifest changed after signing")
+            << Setup([](const Sandbox &sandbox) {
+                   publishPinned(sandbox, {}, {"sign"});
+                   sandbox.putRemote("updates.json", readFile(sandbox.remoteFolder() + "/pc/updates.json") + ' ');
+               })
+            << signatureFetched + QStringList{"    FAILURE: signature of updates.json does not match."} << QStringList{"updater.log"};
 
     QTest::newRow("waiting file, even empty, stops the run")
             << Setup([](const Sandbox &sandbox) { writeFile(sandbox.availableFolder() + "/anything.bin", ""); })
@@ -167,6 +259,10 @@ void UpdateRunTest::run_data()
     rule("empty object", "{}", {"No update information was found in updates.json"});
     rule("digest checked before os", R"({"os": "linux", "version": "3"})", {noDigest});
     rule("numeric digest", R"({"md5": 5, "os": "windows", "version": "3"})", {noDigest});
+    rule("malformed sha256", R"({"md5": "abc", "sha256": "abc", "os": "linux"})", {"Updates.json reports a malformed sha256."});
+    rule("size as text", R"({"md5": "abc", "size": "3", "os": "linux"})", {"Updates.json reports a malformed size."});
+    rule("negative size", R"({"md5": "abc", "size": -1, "os": "linux"})", {"Updates.json reports a malformed size."});
+    rule("fractional size", R"({"md5": "abc", "size": 2.5, "os": "linux"})", {"Updates.json reports a malformed size."});
     rule("os absent", R"({"md5": "abc", "version": "3"})", {notWindows});
     rule("os capitalised", R"({"md5": "abc", "os": "Windows", "version": "3"})", {notWindows});
     // Rules whose verdict is the same on every Windows and on no Windows at all.
@@ -191,7 +287,8 @@ void UpdateRunTest::run()
 
     Sandbox sandbox;
     setup(sandbox);
-    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
+    const bool trustsTestKey = lines.contains("Verifying signature of updates.json ...");
+    QCOMPARE(sandbox.run(sandbox.arguments(), trustsTestKey ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE).exitCode, 0);
     replacePlaceholders(lines, sandbox);
     QCOMPARE(sandbox.logLines(), startLines(sandbox, sandbox.remoteUrl()) + lines);
     QCOMPARE(filesBelow(sandbox.updatesFolder()), files);

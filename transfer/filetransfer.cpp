@@ -2,6 +2,7 @@
 
 #include "log/logmessage.h"
 #include "transfer/digestcheck.h"
+#include "transfer/sizecheck.h"
 #include "transfer/stagingfile.h"
 
 #include <QFile>
@@ -12,14 +13,16 @@ bool UpdaterApp::copyLocalFile(const QString &source, const QString &destination
     // A share can hand over a file that is still being written or got damaged on
     // the way, so the copy is staged and verified like a network download.
     QFile input(source);
-    StagingFile staged(stagingFolder());
+    StagingFile staged(stagingFolder(), !expected.sha256.isEmpty());
     bool copied = input.open(QIODevice::ReadOnly) && staged.open();
     QByteArray chunk;
     while (copied && !input.atEnd()) {
         chunk = input.read(1 << 16);
+        if (!withinExpectedSize(staged.size() + chunk.size(), expected.size))
+            return false;
         copied = !chunk.isEmpty() && staged.append(chunk);
     }
-    if (copied && !expected.md5.isEmpty() && !verifyDigest(staged.md5(), expected.md5))
+    if (copied && (!receivedAll(staged.size(), expected.size) || !verifyDigests(staged, expected)))
         return false;
     if (!copied || !staged.commit(destination)) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");

@@ -4,6 +4,7 @@
 #include "transfer/digestcheck.h"
 #include "transfer/networktransfer.h"
 #include "transfer/progress.h"
+#include "transfer/sizecheck.h"
 #include "transfer/stagingfile.h"
 
 #include <QNetworkReply>
@@ -27,6 +28,19 @@ QString userAgent()
             .replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
+// Whether a reply's headers announce a body of other length than the manifest states.
+bool announcesOtherSize(QNetworkReply *reply, qint64 expectedSize)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (expectedSize < 0 || status < 200 || status > 299 || !announced.isValid()
+            || announced.toLongLong() == expectedSize)
+        return false;
+    updaterLog().info("    ERROR: Server announces %lld bytes, but updates.json announces %lld.",
+                      announced.toLongLong(), expectedSize);
+    return true;
+}
+
 // Decides, once a reply without a network error has finished, whether its body is
 // the file asked for, and if so places it at destination.
 bool storeReply(QNetworkReply *reply, StagingFile &staged, const QString &destination,
@@ -39,16 +53,15 @@ bool storeReply(QNetworkReply *reply, StagingFile &staged, const QString &destin
         updaterLog().info("    ERROR: Server answered with HTTP status %d.", status);
         return false;
     }
-    staged.append(reply->readAll());
+    const QByteArray rest = reply->readAll();
+    if (!withinExpectedSize(staged.size() + rest.size(), expected.size))
+        return false;
+    staged.append(rest);
     // A cut-off body can end without a network error; a manifest has no digest to
     // catch it.
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (announced.isValid() && staged.size() < announced.toLongLong()) {
-        updaterLog().info("    ERROR: Received %lld of %lld bytes.", staged.size(),
-                          announced.toLongLong());
-        return false;
-    }
-    if (!expected.md5.isEmpty() && !verifyDigest(staged.md5(), expected.md5))
+    if (!receivedAll(staged.size(), announced.isValid() ? announced.toLongLong() : -1)
+            || !receivedAll(staged.size(), expected.size) || !verifyDigests(staged, expected))
         return false;
     if (!staged.commit(destination)) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
@@ -71,7 +84,7 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     if (transferLoop.isRunning())
         return false;
 
-    StagingFile staged(stagingFolder());
+    StagingFile staged(stagingFolder(), !expected.sha256.isEmpty());
     if (!staged.open()) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
         return false;
@@ -95,7 +108,26 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
         if (reply->error() == QNetworkReply::NoError)
             logProgress(received, total);
     };
-    auto onData = [reply, &staged] { staged.append(reply->readAll()); };
+    // A body announced or received with another length than the manifest states ends
+    // the transfer there: nothing of this reply reaches the handlers any more.
+    QMetaObject::Connection connections[5];
+    auto refuse = [this, reply, &connections] {
+        for (const QMetaObject::Connection &connection : connections)
+            disconnect(connection);
+        reply->abort();
+        transferLoop.exit(1);
+    };
+    auto onHeaders = [reply, &expected, refuse] {
+        if (announcesOtherSize(reply, expected.size))
+            refuse();
+    };
+    auto onData = [reply, &staged, &expected, refuse] {
+        const QByteArray bytes = reply->readAll();
+        if (withinExpectedSize(staged.size() + bytes.size(), expected.size))
+            staged.append(bytes);
+        else
+            refuse();
+    };
     // After an error the reply may already be closed: reading it then only makes Qt
     // complain, and the error handler has ended the wait.
     auto onFinished = [this, reply, &staged, &destination, &expected] {
@@ -106,12 +138,11 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
         updaterLog().info("    ERROR: (%d) %s", int(code), qUtf8Printable(reply->errorString()));
         transferLoop.exit(1);
     };
-    const QMetaObject::Connection connections[] = {
-        connect(reply, &QNetworkReply::downloadProgress, reply, onProgress),
-        connect(reply, &QIODevice::readyRead, reply, onData),
-        connect(reply, &QNetworkReply::finished, reply, onFinished),
-        connect(reply, &QNetworkReply::errorOccurred, reply, onError),
-    };
+    connections[0] = connect(reply, &QNetworkReply::metaDataChanged, reply, onHeaders);
+    connections[1] = connect(reply, &QNetworkReply::downloadProgress, reply, onProgress);
+    connections[2] = connect(reply, &QIODevice::readyRead, reply, onData);
+    connections[3] = connect(reply, &QNetworkReply::finished, reply, onFinished);
+    connections[4] = connect(reply, &QNetworkReply::errorOccurred, reply, onError);
 
     const int result = transferLoop.exec();
 

@@ -1,5 +1,7 @@
 #include "transfer/stagingfile.h"
 
+#include "transfer/sha256hash.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,11 +11,14 @@ const QLatin1String stagingPrefix("download-");
 const QLatin1String stagingSuffix(".part");
 }
 
-StagingFile::StagingFile(const QString &folder)
+StagingFile::StagingFile(const QString &folder, bool withSha256)
     : file(folder + QLatin1Char('/') + stagingPrefix + QLatin1String("XXXXXX") + stagingSuffix),
-      hash(QCryptographicHash::Md5)
+      hash(QCryptographicHash::Md5),
+      sha256Hash(withSha256 ? std::make_unique<Sha256Hash>() : nullptr)
 {
 }
+
+StagingFile::~StagingFile() = default;
 
 bool StagingFile::open()
 {
@@ -21,28 +26,33 @@ bool StagingFile::open()
     return !failed;
 }
 
-bool StagingFile::append(const char *data, qint64 size)
+bool StagingFile::append(const QByteArray &bytes)
 {
     if (failed)
         return false;
-    // The digest is taken from what was handed over, not read back from disk, so a
+    // The second digest is taken on another thread while this one writes and takes
+    // the first.
+    if (sha256Hash)
+        sha256Hash->addData(bytes);
+    // The digests are taken from what was handed over, not read back from disk, so a
     // short write must fail the download here.
-    if (file.write(data, size) != size) {
+    if (file.write(bytes) != bytes.size()) {
         failed = true;
         return false;
     }
-    for (qint64 done = 0; done < size;) {
-        const int chunk = int(qMin<qint64>(size - done, 1 << 30));
-        hash.addData(data + done, chunk);
-        done += chunk;
-    }
-    written += size;
+    hash.addData(bytes);
+    written += bytes.size();
     return true;
 }
 
 QString StagingFile::md5() const
 {
     return QString::fromLatin1(hash.result().toHex());
+}
+
+QString StagingFile::sha256()
+{
+    return sha256Hash ? sha256Hash->hexResult() : QString();
 }
 
 bool StagingFile::commit(const QString &destination)

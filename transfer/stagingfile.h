@@ -5,22 +5,28 @@
 #include <QString>
 #include <QTemporaryFile>
 
+#include <memory>
+
+class Sha256Hash;
+
 // A download being received: bytes go to a temporary file in the cache folder and
-// into an MD5 digest as they arrive, and reach their destination only through
+// into an MD5 digest, and on request a SHA-256 digest, as they arrive, and reach their destination only through
 // commit(), by a rename, so that no reader ever finds a half-written file there.
 // An uncommitted file is removed when the object goes.
 class StagingFile
 {
 public:
-    explicit StagingFile(const QString &folder);
+    explicit StagingFile(const QString &folder, bool withSha256 = false);
+    ~StagingFile();
 
     bool open();
     // False, now and from then on, once any byte could not be written.
-    bool append(const char *data, qint64 size);
-    bool append(const QByteArray &bytes) { return append(bytes.constData(), bytes.size()); }
+    bool append(const QByteArray &bytes);
 
     qint64 size() const { return written; }
     QString md5() const;
+    // Empty unless asked for on construction; ends that digest.
+    QString sha256();
 
     // Replaces destination with the staged bytes; false when any write failed.
     bool commit(const QString &destination);
@@ -28,6 +34,7 @@ public:
 private:
     QTemporaryFile file;
     QCryptographicHash hash;
+    std::unique_ptr<Sha256Hash> sha256Hash;
     qint64 written = 0;
     bool failed = false;
 };
