@@ -3,6 +3,7 @@
 #include "log/logmessage.h"
 #include "transfer/digestcheck.h"
 #include "transfer/networktransfer.h"
+#include "transfer/partialdownload.h"
 #include "transfer/progress.h"
 #include "transfer/stagingfile.h"
 
@@ -29,8 +30,8 @@ QString userAgent()
 
 // Decides, once a reply without a network error has finished, whether its body is
 // the file asked for, and if so places it at destination.
-bool storeReply(QNetworkReply *reply, StagingFile &staged, const QString &destination,
-                const ExpectedFile &expected)
+bool storeReply(QNetworkReply *reply, StagingFile &staged, PartialDownload &partial,
+                const QString &destination, const ExpectedFile &expected)
 {
     // Redirects are not followed, so a 3xx ends here like any other answer that
     // does not carry the file.
@@ -43,17 +44,21 @@ bool storeReply(QNetworkReply *reply, StagingFile &staged, const QString &destin
     // A cut-off body can end without a network error; a manifest has no digest to
     // catch it.
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (announced.isValid() && staged.size() < announced.toLongLong()) {
-        updaterLog().info("    ERROR: Received %lld of %lld bytes.", staged.size(),
-                          announced.toLongLong());
+    const qint64 total = partial.offset() + announced.toLongLong();
+    if (announced.isValid() && staged.size() < total) {
+        updaterLog().info("    ERROR: Received %lld of %lld bytes.", staged.size(), total);
         return false;
     }
-    if (!expected.md5.isEmpty() && !verifyDigest(staged.md5(), expected.md5))
+    // Bytes that failed their digest would fail it again on every resume.
+    if (!expected.md5.isEmpty() && !verifyDigest(staged.md5(), expected.md5)) {
+        partial.discard();
         return false;
+    }
     if (!staged.commit(destination)) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
         return false;
     }
+    partial.discard();
     updaterLog().info("    Finished downloading %lld bytes.", staged.size());
     return true;
 }
@@ -71,6 +76,8 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     if (transferLoop.isRunning())
         return false;
 
+    // Declared first so that it goes last, once the staging file has let go of the part.
+    PartialDownload partial(stagingFolder(), url, expected);
     StagingFile staged(stagingFolder());
     if (!staged.open()) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
@@ -80,6 +87,7 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
     request.setTransferTimeout(transferTimeoutMs);
+    partial.prepare(request);
     // The read buffer limit can only be set once the request has started, and Qt
     // counts whatever its network thread received before the limit reached it
     // against the limit later on, so that memory grows by as much for the rest of
@@ -90,17 +98,22 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     reply->setReadBufferSize(replyBufferSize);
 
     // A failed reply still reports its progress once more as it finishes; that
-    // would only repeat what came before the error line.
-    auto onProgress = [reply](qint64 received, qint64 total) {
+    // would only repeat what came before the error line. A resumed body counts on
+    // from the kept bytes.
+    auto onProgress = [reply, &partial](qint64 received, qint64 total) {
         if (reply->error() == QNetworkReply::NoError)
-            logProgress(received, total);
+            logProgress(partial.offset() + received, total < 0 ? total : partial.offset() + total);
+    };
+    auto onHead = [this, reply, &staged, &partial] {
+        if (!partial.receive(*reply, staged))
+            transferLoop.exit(1);
     };
     auto onData = [reply, &staged] { staged.append(reply->readAll()); };
     // After an error the reply may already be closed: reading it then only makes Qt
     // complain, and the error handler has ended the wait.
-    auto onFinished = [this, reply, &staged, &destination, &expected] {
+    auto onFinished = [this, reply, &staged, &partial, &destination, &expected] {
         if (reply->error() == QNetworkReply::NoError)
-            transferLoop.exit(storeReply(reply, staged, destination, expected) ? 0 : 1);
+            transferLoop.exit(storeReply(reply, staged, partial, destination, expected) ? 0 : 1);
     };
     auto onError = [this, reply](QNetworkReply::NetworkError code) {
         updaterLog().info("    ERROR: (%d) %s", int(code), qUtf8Printable(reply->errorString()));
@@ -108,6 +121,7 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     };
     const QMetaObject::Connection connections[] = {
         connect(reply, &QNetworkReply::downloadProgress, reply, onProgress),
+        connect(reply, &QNetworkReply::metaDataChanged, reply, onHead),
         connect(reply, &QIODevice::readyRead, reply, onData),
         connect(reply, &QNetworkReply::finished, reply, onFinished),
         connect(reply, &QNetworkReply::errorOccurred, reply, onError),

@@ -15,6 +15,10 @@ public:
     explicit StagingFile(const QString &folder);
 
     bool open();
+    // Stages into the kept part at path instead: its first keep bytes are read back
+    // into the digest and whatever follows them is cut off. Unlike the temporary
+    // file, the part stays on disk when the object goes without a commit.
+    bool adopt(const QString &path, qint64 keep);
     // False, now and from then on, once any byte could not be written.
     bool append(const char *data, qint64 size);
     bool append(const QByteArray &bytes) { return append(bytes.constData(), bytes.size()); }
@@ -27,6 +31,8 @@ public:
 
 private:
     QTemporaryFile file;
+    QFile adopted;
+    QFile *target = &file;
     QCryptographicHash hash;
     qint64 written = 0;
     bool failed = false;
