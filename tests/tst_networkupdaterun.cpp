@@ -1,7 +1,10 @@
+#include "support/loopbackport.h"
 #include "support/nginxserver.h"
 #include "support/sandbox.h"
 #include "support/testcertificates.h"
+#include "support/tinyproxy.h"
 
+#include <QHostInfo>
 #include <QtTest>
 
 // Whole update runs of the built updater against nginx over http and https.
@@ -21,6 +24,7 @@ void NetworkUpdateRunTest::updateRun_data()
     QTest::addColumn<bool>("corruptPackage");
     QTest::addColumn<QStringList>("tail"); // after the start lines
     QTest::addColumn<QStringList>("available");
+    QTest::addColumn<QString>("proxy"); // none, a tinyproxy that forwards, one that wants credentials, or none listening
 
     const QString manifest = QStringLiteral("Downloading {remote}/pc/updates.json to {updates}/updates.json");
     const QStringList offered{"No update was already downloaded.", manifest,
@@ -33,24 +37,40 @@ void NetworkUpdateRunTest::updateRun_data()
     QTest::newRow("whole update") << false << true << false
                                   << offered + QStringList{"    SUCCESS: MD5 hash of downloaded file is {md5}, as expected.",
                                                            "    Finished downloading 300000 bytes."}
-                                  << QStringList{"package.zip"};
+                                  << QStringList{"package.zip"} << QString();
+    QTest::newRow("through a proxy") << false << true << false
+                                     << offered + QStringList{"    SUCCESS: MD5 hash of downloaded file is {md5}, as expected.",
+                                                              "    Finished downloading 300000 bytes."}
+                                     << QStringList{"package.zip"} << "forwarding";
     QTest::newRow("missing manifest")
             << false << false << false
             << QStringList{"No update was already downloaded.", manifest,
                            "    ERROR: (203) Error transferring {remote}/pc/updates.json - server replied: Not Found",
                            "Could not open updates.json for reading"}
-            << QStringList();
+            << QStringList() << QString();
     QTest::newRow("digest mismatch")
             << false << true << true
             << offered + QStringList{"    FAILURE: MD5 hash of downloaded file was {corruptMd5}, which is distinct from the expected {md5}.",
                                      "    Updates could not be downloaded properly. Deleting partially downloaded files to try again."}
-            << QStringList();
-    QTest::newRow("self-signed https")
-            << true << true << false
+            << QStringList() << QString();
+    const QStringList selfSigned{"No update was already downloaded.", manifest,
+                                 "    TLS ERROR: The certificate is self-signed, and untrusted",
+                                 "    ERROR: (6) SSL handshake failed", "Could not open updates.json for reading"};
+    QTest::newRow("self-signed https") << true << true << false << selfSigned << QStringList() << QString();
+    // Through the proxy's tunnel the updater still checks the server's own certificate.
+    QTest::newRow("self-signed https through a proxy") << true << true << false << selfSigned << QStringList()
+                                                       << "forwarding";
+    QTest::newRow("proxy that wants credentials")
+            << false << true << false
             << QStringList{"No update was already downloaded.", manifest,
-                           "    TLS ERROR: The certificate is self-signed, and untrusted",
-                           "    ERROR: (6) SSL handshake failed", "Could not open updates.json for reading"}
-            << QStringList();
+                           "    ERROR: (105) Proxy requires authentication", "Could not open updates.json for reading"}
+            << QStringList() << "credentials";
+    // The request is not sent around a proxy that does not answer.
+    QTest::newRow("dead proxy") << false << true << false
+                                << QStringList{"No update was already downloaded.", manifest,
+                                               "    ERROR: (1) Connection refused",
+                                               "Could not open updates.json for reading"}
+                                << QStringList() << "dead";
 }
 
 void NetworkUpdateRunTest::updateRun()
@@ -60,6 +80,7 @@ void NetworkUpdateRunTest::updateRun()
     QFETCH(bool, corruptPackage);
     QFETCH(QStringList, tail);
     QFETCH(QStringList, available);
+    QFETCH(QString, proxy);
 
     Sandbox sandbox;
     QByteArray package(300000, 'p');
@@ -75,9 +96,21 @@ void NetworkUpdateRunTest::updateRun()
         server.enableHttps(certificates.certificateFile, certificates.keyFile);
     }
     QVERIFY(server.start());
-    const QString remote = https ? server.httpsUrl() : server.httpUrl();
-
+    // Qt sends nothing for the loopback address through a proxy; the proxy looks up the name.
+    const QString host = proxy.isEmpty() ? QStringLiteral("127.0.0.1") : QHostInfo::localHostName();
+    const QString remote = https ? server.httpsUrl(host) : server.httpUrl(host);
+    TinyProxy tinyproxy;
+    if (!proxy.isEmpty() && proxy != "dead")
+        QVERIFY(tinyproxy.start(proxy == "credentials" ? "updater secret" : ""));
+    const QByteArray proxyUrl = proxy == "dead" ? "http://127.0.0.1:" + QByteArray::number(freeLoopbackPort())
+                                                : tinyproxy.url().toLatin1();
+    if (!proxy.isEmpty()) {
+        qputenv("http_proxy", proxyUrl);
+        qputenv("https_proxy", proxyUrl);
+    }
     const Sandbox::Result result = sandbox.run(sandbox.arguments(remote));
+    qunsetenv("http_proxy");
+    qunsetenv("https_proxy");
 
     QCOMPARE(result.exitCode, 0);
     tail.replaceInStrings("{remote}", remote);
@@ -90,6 +123,10 @@ void NetworkUpdateRunTest::updateRun()
     if (!available.isEmpty())
         QCOMPARE(readFile(sandbox.availableFolder() + "/package.zip"), package);
     QCOMPARE(sandbox.cacheFiles(), QStringList());
+    if (proxy == "forwarding")
+        QCOMPARE(tinyproxy.requests(), (https ? QStringList{"CONNECT " + QUrl(remote).authority()}
+                                              : QStringList{"GET " + remote + "/pc/updates.json",
+                                                            "GET " + remote + "/pc/package.zip"}));
 }
 
 QTEST_GUILESS_MAIN(NetworkUpdateRunTest)

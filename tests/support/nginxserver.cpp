@@ -1,28 +1,12 @@
 #include "support/nginxserver.h"
 
+#include "support/loopbackport.h"
+#include "support/sandbox.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
-
-namespace {
-
-quint16 freeLoopbackPort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
-
-bool accepts(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
-}
-
-}
 
 NginxServer::NginxServer(const QString &rootFolder) : root(QFileInfo(rootFolder).absoluteFilePath()) {}
 
@@ -61,7 +45,7 @@ bool NginxServer::start()
                                                 QStringLiteral("-e"), prefix.filePath(QStringLiteral("error.log"))});
         const QDeadlineTimer deadline(10000);
         while (process.waitForStarted() && !deadline.hasExpired() && process.state() == QProcess::Running) {
-            if (accepts(httpPort) && (httpsPort == 0 || accepts(httpsPort)))
+            if (acceptsConnections(httpPort) && (httpsPort == 0 || acceptsConnections(httpsPort)))
                 return true;
             QThread::msleep(20);
         }
@@ -81,22 +65,28 @@ QString NginxServer::configuration() const
                    "daemon off; master_process off; pid \"%1/nginx.pid\"; error_log \"%1/error.log\";\n"
                    "events { worker_connections 64; }\n"
                    "http {\n"
-                   "    access_log off; sendfile on;\n"
+                   "    log_format transfer \"$status $body_bytes_sent\"; access_log \"%1/access.log\" transfer;\n"
+                   "    sendfile on; limit_rate %5;\n"
                    "    client_body_temp_path \"%1/body\"; proxy_temp_path \"%1/proxy\";\n"
                    "    fastcgi_temp_path \"%1/fastcgi\"; uwsgi_temp_path \"%1/uwsgi\"; scgi_temp_path \"%1/scgi\";\n"
                    "    types { application/json json; }\n"
                    "    default_type application/octet-stream;\n"
                    "    server { listen 127.0.0.1:%2; %3 root \"%4\"; }\n"
                    "}\n")
-            .arg(prefix.path()).arg(httpPort).arg(tls, root);
+            .arg(prefix.path()).arg(httpPort).arg(tls, root).arg(rateLimit);
 }
 
-QString NginxServer::httpUrl() const
+QString NginxServer::httpUrl(const QString &host) const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(httpPort);
+    return QStringLiteral("http://%1:%2").arg(host).arg(httpPort);
 }
 
-QString NginxServer::httpsUrl() const
+QString NginxServer::httpsUrl(const QString &host) const
 {
-    return QStringLiteral("https://127.0.0.1:%1").arg(httpsPort);
+    return QStringLiteral("https://%1:%2").arg(host).arg(httpsPort);
+}
+
+QByteArray NginxServer::lastAccess() const
+{
+    return readFile(prefix.filePath(QStringLiteral("access.log"))).trimmed().split('\n').last();
 }

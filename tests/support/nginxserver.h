@@ -15,12 +15,17 @@ public:
 
     // Also serves https, with this certificate and key (PEM files).
     void enableHttps(const QString &certificateFile, const QString &keyFile);
+    // Sends at most this many bytes a second to each client, such as "200k"; before start().
+    void limitRate(const QString &bytesPerSecond) { rateLimit = bytesPerSecond; }
     // False when nginx could not be started or did not accept connections.
     bool start();
 
-    // Base URLs without a trailing slash, such as http://127.0.0.1:PORT.
-    QString httpUrl() const;
-    QString httpsUrl() const;
+    // Base URLs without a trailing slash, such as http://127.0.0.1:PORT; another name
+    // of the loopback address may stand for the host.
+    QString httpUrl(const QString &host = QStringLiteral("127.0.0.1")) const;
+    QString httpsUrl(const QString &host = QStringLiteral("127.0.0.1")) const;
+    // The status and body size of the last answer, such as "206 1000".
+    QByteArray lastAccess() const;
 
 private:
     QString configuration() const;
@@ -28,6 +33,7 @@ private:
     QString root;
     QString certificate;
     QString key;
+    QString rateLimit = QStringLiteral("0");
     QTemporaryDir prefix;
     QProcess process;
     quint16 httpPort = 0;
