@@ -15,6 +15,8 @@ class NetworkUpdateRunTest : public QObject
 private slots:
     void updateRun_data();
     void updateRun();
+    void resume_data();
+    void resume();
 };
 
 void NetworkUpdateRunTest::updateRun_data()
@@ -127,6 +129,69 @@ void NetworkUpdateRunTest::updateRun()
         QCOMPARE(tinyproxy.requests(), (https ? QStringList{"CONNECT " + QUrl(remote).authority()}
                                               : QStringList{"GET " + remote + "/pc/updates.json",
                                                             "GET " + remote + "/pc/package.zip"}));
+}
+
+void NetworkUpdateRunTest::resume_data()
+{
+    QTest::addColumn<QString>("meanwhile"); // what becomes of the package or of the kept part between the runs
+    QTest::addColumn<QByteArray>("access"); // nginx's status and body size for the next run's package request
+
+    QTest::newRow("the rest is fetched") << QString() << QByteArray("206 {rest}");
+    QTest::newRow("package changed on the server") << "touched" << QByteArray("200 1000000");
+    QTest::newRow("kept part damaged") << "damaged" << QByteArray("206 {rest}");
+}
+
+// A run killed in the middle of the package leaves what it received; the next run asks
+// the server for the rest, as long as the server still has the same file.
+void NetworkUpdateRunTest::resume()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(QByteArray, access);
+
+    Sandbox sandbox;
+    const QByteArray package = testPackage(1000000);
+    const QByteArray md5 = sandbox.publish("package.zip", package);
+    NginxServer server(sandbox.remoteFolder());
+    server.limitRate("400k");
+    QVERIFY(server.start());
+    const QString part = sandbox.updatesFolder() + "/cache/package.partial";
+    QProcess killed;
+    sandbox.start(killed, sandbox.arguments(server.httpUrl()));
+    QVERIFY(QTest::qWaitFor([&part] { return QFileInfo(part).size() > 100000; }, 20000));
+    killed.kill();
+    QVERIFY(killed.waitForFinished());
+    const qint64 kept = QFileInfo(part).size();
+    QByteArray resumed = package;
+    QFile changed(meanwhile == "touched" ? sandbox.remoteFolder() + "/pc/package.zip" : part);
+    QVERIFY(changed.open(QIODevice::ReadWrite));
+    if (meanwhile == "touched")
+        QVERIFY(changed.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    if (meanwhile == "damaged")
+        QVERIFY(changed.write(resumed.replace(10, 1, "!").left(20)) == 20);
+    changed.close();
+
+    const int logged = sandbox.logBytes().size();
+    QCOMPARE(sandbox.run(sandbox.arguments(server.httpUrl())).exitCode, 0);
+
+    QStringList lines = withFinalProgressOnly(QString::fromLatin1(sandbox.logBytes().mid(logged)).split('\n'));
+    lines = lines.mid(lines.indexOf(QRegularExpression("^Downloading .*/package.zip .*")));
+    QStringList tail{"    Resuming at " + QString::number(kept) + " bytes.", "    [100 %] Downloaded 1000000 / 1000000 bytes",
+                     "    Verifying downloaded file ..."};
+    tail << (resumed == package ? QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5 + ", as expected.",
+                                              "    Finished downloading 1000000 bytes.", ""}
+                                : QStringList{"    FAILURE: MD5 hash of downloaded file was " + md5Hex(resumed)
+                                                      + ", which is distinct from the expected " + md5 + ".",
+                                              "    Updates could not be downloaded properly. Deleting partially "
+                                              "downloaded files to try again.", ""});
+    QCOMPARE(lines.mid(1), tail);
+    QCOMPARE(server.lastAccess(), access.replace("{rest}", QByteArray::number(1000000 - kept)));
+    QCOMPARE(sandbox.cacheFiles(), QStringList());
+    if (resumed != package) {
+        // Not resumed again: the run after starts over.
+        QCOMPARE(sandbox.run(sandbox.arguments(server.httpUrl())).exitCode, 0);
+        QCOMPARE(server.lastAccess(), QByteArray("200 1000000"));
+    }
+    QCOMPARE(readFile(sandbox.availableFolder() + "/package.zip"), package);
 }
 
 QTEST_GUILESS_MAIN(NetworkUpdateRunTest)

@@ -97,6 +97,10 @@ bool PartialDownload::receive(const QNetworkReply &reply, StagingFile &staged)
         staged.adopt(partPath, kept);
         return true;
     }
+    // Nothing follows the kept bytes: they are the whole file, yet were never placed.
+    // Asking again would meet the same answer on every run.
+    if (status == 416)
+        remove();
     // Any other answer fails as it would have without a kept part, which stays.
     if (status != 200)
         return true;
