@@ -1,4 +1,3 @@
-#include "support/loopbackport.h"
 #include "support/nginxserver.h"
 #include "support/sandbox.h"
 #include "support/testcertificates.h"
@@ -150,7 +149,7 @@ void NetworkUpdateRunTest::resume()
 
     Sandbox sandbox;
     const QByteArray package = testPackage(1000000);
-    const QByteArray md5 = sandbox.publish("package.zip", package);
+    sandbox.publish("package.zip", package);
     NginxServer server(sandbox.remoteFolder());
     server.limitRate("400k");
     QVERIFY(server.start());
@@ -161,32 +160,24 @@ void NetworkUpdateRunTest::resume()
     killed.kill();
     QVERIFY(killed.waitForFinished());
     const qint64 kept = QFileInfo(part).size();
-    QByteArray resumed = package;
     QFile changed(meanwhile == "touched" ? sandbox.remoteFolder() + "/pc/package.zip" : part);
     QVERIFY(changed.open(QIODevice::ReadWrite));
-    if (meanwhile == "touched")
+    if (meanwhile == "touched") // which gives it a new ETag
         QVERIFY(changed.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
     if (meanwhile == "damaged")
-        QVERIFY(changed.write(resumed.replace(10, 1, "!").left(20)) == 20);
+        QVERIFY(changed.putChar('!'));
     changed.close();
 
     const int logged = sandbox.logBytes().size();
     QCOMPARE(sandbox.run(sandbox.arguments(server.httpUrl())).exitCode, 0);
-
-    QStringList lines = withFinalProgressOnly(QString::fromLatin1(sandbox.logBytes().mid(logged)).split('\n'));
-    lines = lines.mid(lines.indexOf(QRegularExpression("^Downloading .*/package.zip .*")));
-    QStringList tail{"    Resuming at " + QString::number(kept) + " bytes.", "    [100 %] Downloaded 1000000 / 1000000 bytes",
-                     "    Verifying downloaded file ..."};
-    tail << (resumed == package ? QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5 + ", as expected.",
-                                              "    Finished downloading 1000000 bytes.", ""}
-                                : QStringList{"    FAILURE: MD5 hash of downloaded file was " + md5Hex(resumed)
-                                                      + ", which is distinct from the expected " + md5 + ".",
-                                              "    Updates could not be downloaded properly. Deleting partially "
-                                              "downloaded files to try again.", ""});
-    QCOMPARE(lines.mid(1), tail);
+    const QByteArray log = sandbox.logBytes().mid(logged);
+    QVERIFY(log.contains("    Resuming at " + QByteArray::number(kept) + " bytes.\n"));
+    // Progress counts the whole package, kept bytes included.
+    QVERIFY(log.contains("    [100 %] Downloaded 1000000 / 1000000 bytes\n    Verifying downloaded file ...\n"));
+    QCOMPARE(log.contains("    FAILURE: MD5 hash"), meanwhile == "damaged");
     QCOMPARE(server.lastAccess(), access.replace("{rest}", QByteArray::number(1000000 - kept)));
     QCOMPARE(sandbox.cacheFiles(), QStringList());
-    if (resumed != package) {
+    if (meanwhile == "damaged") {
         // Not resumed again: the run after starts over.
         QCOMPARE(sandbox.run(sandbox.arguments(server.httpUrl())).exitCode, 0);
         QCOMPARE(server.lastAccess(), QByteArray("200 1000000"));

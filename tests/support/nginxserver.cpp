@@ -1,25 +1,10 @@
 #include "support/nginxserver.h"
 
-#include "support/loopbackport.h"
 #include "support/sandbox.h"
 
-#include <QDeadlineTimer>
-#include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
 NginxServer::NginxServer(const QString &rootFolder) : root(QFileInfo(rootFolder).absoluteFilePath()) {}
-
-NginxServer::~NginxServer()
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-}
 
 void NginxServer::enableHttps(const QString &certificateFile, const QString &keyFile)
 {
@@ -29,36 +14,15 @@ void NginxServer::enableHttps(const QString &certificateFile, const QString &key
 
 bool NginxServer::start()
 {
-    // The free port found can be taken by another process before nginx binds it.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        httpPort = freeLoopbackPort();
-        httpsPort = certificate.isEmpty() ? 0 : freeLoopbackPort();
-        QFile file(prefix.filePath(QStringLiteral("nginx.conf")));
-        const QByteArray text = configuration().toUtf8();
-        if (!prefix.isValid() || httpPort == 0 || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-                || file.write(text) != text.size())
-            return false;
-        file.close();
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(QStringLiteral("nginx"), {QStringLiteral("-p"), prefix.path() + QLatin1Char('/'),
-                                                QStringLiteral("-c"), file.fileName(),
-                                                QStringLiteral("-e"), prefix.filePath(QStringLiteral("error.log"))});
-        const QDeadlineTimer deadline(10000);
-        while (process.waitForStarted() && !deadline.hasExpired() && process.state() == QProcess::Running) {
-            if (acceptsConnections(httpPort) && (httpsPort == 0 || acceptsConnections(httpsPort)))
-                return true;
-            QThread::msleep(20);
-        }
-        process.kill();
-        process.waitForFinished();
-    }
-    return false;
+    return launch(certificate.isEmpty() ? 1 : 2, QStringLiteral("nginx.conf"), QStringLiteral("nginx"),
+                  {QStringLiteral("-p"), path() + QLatin1Char('/'), QStringLiteral("-c"), path(QStringLiteral("nginx.conf")),
+                   QStringLiteral("-e"), path(QStringLiteral("error.log"))});
 }
 
 QString NginxServer::configuration() const
 {
-    const QString tls = httpsPort == 0 ? QString() : QStringLiteral(
-            "listen 127.0.0.1:%1 ssl; ssl_certificate \"%2\"; ssl_certificate_key \"%3\";").arg(httpsPort).arg(certificate, key);
+    const QString tls = ports.size() < 2 ? QString() : QStringLiteral(
+            "listen 127.0.0.1:%1 ssl; ssl_certificate \"%2\"; ssl_certificate_key \"%3\";").arg(ports[1]).arg(certificate, key);
     // In the foreground and in one process, so that the process is the server and the
     // folders it serves need be readable by the user running the test only.
     return QStringLiteral(
@@ -73,20 +37,20 @@ QString NginxServer::configuration() const
                    "    default_type application/octet-stream;\n"
                    "    server { listen 127.0.0.1:%2; %3 root \"%4\"; }\n"
                    "}\n")
-            .arg(prefix.path()).arg(httpPort).arg(tls, root).arg(rateLimit);
+            .arg(path()).arg(ports.value(0)).arg(tls, root).arg(rateLimit);
 }
 
 QString NginxServer::httpUrl(const QString &host) const
 {
-    return QStringLiteral("http://%1:%2").arg(host).arg(httpPort);
+    return QStringLiteral("http://%1:%2").arg(host).arg(ports.value(0));
 }
 
 QString NginxServer::httpsUrl(const QString &host) const
 {
-    return QStringLiteral("https://%1:%2").arg(host).arg(httpsPort);
+    return QStringLiteral("https://%1:%2").arg(host).arg(ports.value(1));
 }
 
 QByteArray NginxServer::lastAccess() const
 {
-    return readFile(prefix.filePath(QStringLiteral("access.log"))).trimmed().split('\n').last();
+    return readFile(path(QStringLiteral("access.log"))).trimmed().split('\n').last();
 }

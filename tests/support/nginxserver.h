@@ -1,17 +1,16 @@
 #ifndef NGINXSERVER_H
 #define NGINXSERVER_H
 
-#include <QProcess>
+#include "support/loopbackdaemon.h"
+
 #include <QString>
-#include <QTemporaryDir>
 
 // The system's nginx serving one folder on 127.0.0.1, with its own configuration and
 // prefix in a temporary folder, as a child process that stops with the object.
-class NginxServer
+class NginxServer : public LoopbackDaemon
 {
 public:
     explicit NginxServer(const QString &rootFolder);
-    ~NginxServer();
 
     // Also serves https, with this certificate and key (PEM files).
     void enableHttps(const QString &certificateFile, const QString &keyFile);
@@ -27,17 +26,14 @@ public:
     // The status and body size of the last answer, such as "206 1000".
     QByteArray lastAccess() const;
 
-private:
-    QString configuration() const;
+protected:
+    QString configuration() const override;
 
+private:
     QString root;
     QString certificate;
     QString key;
     QString rateLimit = QStringLiteral("0");
-    QTemporaryDir prefix;
-    QProcess process;
-    quint16 httpPort = 0;
-    quint16 httpsPort = 0;
 };
 
 #endif
