@@ -287,8 +287,6 @@ void NetworkTransferTest::certificate()
     const QSslConfiguration systemDefault = QSslConfiguration::defaultConfiguration();
     QSslConfiguration trusting = systemDefault;
     trusting.addCaCertificate(certificates.ca());
-    if (trustCa)
-        QSslConfiguration::setDefaultConfiguration(trusting);
     // Qt sends nothing for the loopback address through a proxy; the proxy looks up the name.
     QUrl target = url();
     TinyProxy proxy;
@@ -297,12 +295,14 @@ void NetworkTransferTest::certificate()
         QVERIFY(proxy.start());
         qputenv("https_proxy", proxy.url().toLatin1());
     }
+    if (trustCa)
+        QSslConfiguration::setDefaultConfiguration(trusting);
     const bool result = updater()->download(target, destination(), {});
     qunsetenv("https_proxy");
     QSslConfiguration::setDefaultConfiguration(systemDefault);
 
     QCOMPARE(result, trustCa);
-    QCOMPARE(proxy.requests(), proxied ? QStringList{"CONNECT " + target.authority()} : QStringList());
+    QCOMPARE(proxy.log().contains("CONNECT " + target.authority().toLatin1()), proxied);
     QCOMPARE(withFinalProgressOnly(sandbox->logLines()),
              QStringList{QStringLiteral("Downloading %1 to %2").arg(target.toString(), destination())}
                      + (trustCa ? QStringList{"    [100 %] Downloaded 8 / 8 bytes", "    Finished downloading 8 bytes."}

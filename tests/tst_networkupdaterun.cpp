@@ -35,14 +35,10 @@ void NetworkUpdateRunTest::updateRun_data()
                               "Downloading {remote}/pc/package.zip to {updates}/available/package.zip",
                               "    [100 %] Downloaded 300000 / 300000 bytes",
                               "    Verifying downloaded file ..."};
-    QTest::newRow("whole update") << false << true << false
-                                  << offered + QStringList{"    SUCCESS: MD5 hash of downloaded file is {md5}, as expected.",
-                                                           "    Finished downloading 300000 bytes."}
-                                  << QStringList{"package.zip"} << QString();
-    QTest::newRow("through a proxy") << false << true << false
-                                     << offered + QStringList{"    SUCCESS: MD5 hash of downloaded file is {md5}, as expected.",
-                                                              "    Finished downloading 300000 bytes."}
-                                     << QStringList{"package.zip"} << "forwarding";
+    const QStringList whole = offered + QStringList{"    SUCCESS: MD5 hash of downloaded file is {md5}, as expected.",
+                                                    "    Finished downloading 300000 bytes."};
+    QTest::newRow("whole update") << false << true << false << whole << QStringList{"package.zip"} << QString();
+    QTest::newRow("through a proxy") << false << true << false << whole << QStringList{"package.zip"} << "forwarding";
     QTest::newRow("missing manifest")
             << false << false << false
             << QStringList{"No update was already downloaded.", manifest,
@@ -107,12 +103,11 @@ void NetworkUpdateRunTest::updateRun()
     TinyProxy tinyproxy;
     if (!proxy.isEmpty() && proxy != "dead")
         QVERIFY(tinyproxy.start(proxy == "credentials" ? "updater secret" : ""));
-    const QByteArray proxyUrl = proxy == "dead" ? "http://127.0.0.1:" + QByteArray::number(freeLoopbackPort())
+    const QByteArray proxyUrl = proxy.isEmpty() ? QByteArray()
+            : proxy == "dead"                   ? "http://127.0.0.1:" + QByteArray::number(freeLoopbackPort())
                                                 : tinyproxy.url().toLatin1();
-    if (!proxy.isEmpty()) {
-        qputenv("http_proxy", proxyUrl);
-        qputenv("https_proxy", proxyUrl);
-    }
+    qputenv("http_proxy", proxyUrl);
+    qputenv("https_proxy", proxyUrl);
     const Sandbox::Result result = sandbox.run(sandbox.arguments(remote));
     qunsetenv("http_proxy");
     qunsetenv("https_proxy");
@@ -129,9 +124,8 @@ void NetworkUpdateRunTest::updateRun()
         QCOMPARE(readFile(sandbox.availableFolder() + "/package.zip"), package);
     QCOMPARE(sandbox.cacheFiles(), QStringList());
     if (proxy == "forwarding")
-        QCOMPARE(tinyproxy.requests(), (https ? QStringList{"CONNECT " + QUrl(remote).authority()}
-                                              : QStringList{"GET " + remote + "/pc/updates.json",
-                                                            "GET " + remote + "/pc/package.zip"}));
+        QVERIFY(tinyproxy.log().contains(https ? "CONNECT " + QUrl(remote).authority().toLatin1()
+                                               : "GET " + remote.toLatin1() + "/pc/package.zip"));
 }
 
 void NetworkUpdateRunTest::resume_data()

@@ -14,9 +14,6 @@ quint16 freeLoopbackPort();
 class LoopbackDaemon
 {
 public:
-    LoopbackDaemon() = default;
-    LoopbackDaemon(const LoopbackDaemon &) = delete;
-    LoopbackDaemon &operator=(const LoopbackDaemon &) = delete;
     virtual ~LoopbackDaemon();
 
 protected:

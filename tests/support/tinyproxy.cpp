@@ -2,8 +2,6 @@
 
 #include "support/sandbox.h"
 
-#include <QRegularExpression>
-
 bool TinyProxy::start(const QString &requiredCredentials)
 {
     credentials = requiredCredentials;
@@ -19,12 +17,7 @@ QString TinyProxy::configuration() const
                  credentials.isEmpty() ? QString() : QLatin1String("BasicAuth ") + credentials);
 }
 
-QStringList TinyProxy::requests() const
+QByteArray TinyProxy::log() const
 {
-    QStringList found;
-    const QRegularExpression request(QStringLiteral("Request \\(file descriptor \\d+\\): (\\S+ \\S+)"));
-    auto it = request.globalMatch(QString::fromUtf8(readFile(path(QStringLiteral("tinyproxy.log")))));
-    while (it.hasNext())
-        found << it.next().captured(1);
-    return found;
+    return readFile(path(QStringLiteral("tinyproxy.log")));
 }

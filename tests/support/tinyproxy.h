@@ -12,8 +12,8 @@ public:
     bool start(const QString &credentials = QString());
     // Such as http://127.0.0.1:PORT, for http_proxy and https_proxy.
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(ports.value(0)); }
-    // The requests it was asked to forward, such as "GET http://..." or "CONNECT host:port".
-    QStringList requests() const;
+    // Its log, with a line for every request it was asked to forward.
+    QByteArray log() const;
 
 protected:
     QString configuration() const override;
