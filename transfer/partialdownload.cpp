@@ -8,8 +8,9 @@
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -37,6 +38,14 @@ QString validatorOf(const QNetworkReply &reply)
     return QString::fromLatin1(reply.rawHeader("Last-Modified"));
 }
 
+// A validator goes back into a request header, so it must be one line of plain text.
+bool isHeaderText(const QString &text)
+{
+    return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.unicode() >= 0x20 && c.unicode() < 0x7f;
+    });
+}
+
 QJsonObject readRecord(const QString &path)
 {
     QFile file(path);
@@ -58,7 +67,7 @@ PartialDownload::PartialDownload(const QString &folder, const QUrl &url, const E
     QJsonObject record = readRecord(recordPath);
     validator = record.take(validatorKey).toString();
     kept = QFileInfo(partPath).size();
-    if (record != identity || validator.isEmpty() || kept <= 0) {
+    if (record != identity || !isHeaderText(validator) || kept <= 0) {
         remove();
         kept = 0;
     }
@@ -105,20 +114,19 @@ bool PartialDownload::receive(const QNetworkReply &reply, StagingFile &staged)
     if (status != 200)
         return true;
     validator = validatorOf(reply);
-    if (validator.isEmpty()) {
+    if (!isHeaderText(validator)) {
         remove();
         return true;
     }
     // The part is emptied before its record names the new file: a process killed in
-    // between leaves a record of nothing, never old bytes under a new name.
+    // between leaves a record of nothing, never old bytes under a new name. A record
+    // cut short reads as none, and its part goes.
     staged.adopt(partPath, 0);
     QJsonObject record = identity;
     record.insert(validatorKey, validator);
-    QSaveFile file(recordPath);
-    if (file.open(QIODevice::WriteOnly)) {
+    QFile file(recordPath);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(QJsonDocument(record).toJson(QJsonDocument::Compact));
-        file.commit();
-    }
     return true;
 }
 
