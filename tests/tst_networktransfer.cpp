@@ -1,10 +1,12 @@
 #include "support/loopbackhttpserver.h"
 #include "support/sandbox.h"
 #include "support/testcertificates.h"
+#include "support/tinyproxy.h"
 #include "support/updatertestmain.h"
 #include "transfer/networktransfer.h"
 #include "transfer/progress.h"
 
+#include <QHostInfo>
 #include <QLocalSocket>
 #include <QSslConfiguration>
 
@@ -278,13 +280,21 @@ void NetworkTransferTest::shutdownEndsTransfer()
 void NetworkTransferTest::certificate_data()
 {
     QTest::addColumn<bool>("trustCa");
-    QTest::newRow("from an unknown authority") << false;
-    QTest::newRow("from an authority added to the trusted ones") << true;
+    QTest::addColumn<bool>("proxied");
+    QTest::newRow("from an unknown authority") << false << false;
+    QTest::newRow("from an authority added to the trusted ones") << true << false;
+    // The proxy only tunnels; the certificate checked is still the server's own.
+    QTest::newRow("through a proxy, from a trusted authority") << true << true;
 }
 
 void NetworkTransferTest::certificate()
 {
     QFETCH(bool, trustCa);
+    QFETCH(bool, proxied);
+#ifdef Q_OS_WIN
+    if (proxied)
+        QSKIP("Windows takes its proxy from the Internet Options, not from the environment");
+#endif
     TestCertificates certificates;
     QVERIFY(certificates.create(sandbox->path()));
     server->useTls(certificates.certificate(), certificates.key());
@@ -293,14 +303,24 @@ void NetworkTransferTest::certificate()
     const QSslConfiguration systemDefault = QSslConfiguration::defaultConfiguration();
     QSslConfiguration trusting = systemDefault;
     trusting.addCaCertificate(certificates.ca());
+    // Qt sends nothing for the loopback address through a proxy; the proxy looks up the name.
+    QUrl target = url();
+    TinyProxy proxy;
+    if (proxied) {
+        target.setHost(QHostInfo::localHostName());
+        QVERIFY(proxy.start());
+        qputenv("https_proxy", proxy.url().toLatin1());
+    }
     if (trustCa)
         QSslConfiguration::setDefaultConfiguration(trusting);
-    const bool result = updater()->download(url(), destination(), {});
+    const bool result = updater()->download(target, destination(), {});
+    qunsetenv("https_proxy");
     QSslConfiguration::setDefaultConfiguration(systemDefault);
 
     QCOMPARE(result, trustCa);
+    QCOMPARE(proxy.log().contains("CONNECT " + target.authority().toLatin1()), proxied);
     QCOMPARE(withFinalProgressOnly(sandbox->logLines()),
-             QStringList{downloading(destination())}
+             QStringList{QStringLiteral("Downloading %1 to %2").arg(target.toString(), destination())}
                      + (trustCa ? QStringList{"    [100 %] Downloaded 8 / 8 bytes", "    Finished downloading 8 bytes."}
                                 : QStringList{"    TLS ERROR: The issuer certificate of a locally looked up certificate could not be found",
                                               "    TLS ERROR: No certificates could be verified",

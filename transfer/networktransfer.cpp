@@ -3,6 +3,7 @@
 #include "log/logmessage.h"
 #include "transfer/digestcheck.h"
 #include "transfer/networktransfer.h"
+#include "transfer/partialdownload.h"
 #include "transfer/progress.h"
 #include "transfer/sizecheck.h"
 #include "transfer/stagingfile.h"
@@ -43,8 +44,8 @@ bool announcesOtherSize(QNetworkReply *reply, qint64 expectedSize)
 
 // Decides, once a reply without a network error has finished, whether its body is
 // the file asked for, and if so places it at destination.
-bool storeReply(QNetworkReply *reply, StagingFile &staged, const QString &destination,
-                const ExpectedFile &expected)
+bool storeReply(QNetworkReply *reply, StagingFile &staged, PartialDownload &partial,
+                const QString &destination, const ExpectedFile &expected)
 {
     // Redirects are not followed, so a 3xx ends here like any other answer that
     // does not carry the file.
@@ -60,13 +61,19 @@ bool storeReply(QNetworkReply *reply, StagingFile &staged, const QString &destin
     // A cut-off body can end without a network error; a manifest has no digest to
     // catch it.
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (!receivedAll(staged.size(), announced.isValid() ? announced.toLongLong() : -1)
-            || !receivedAll(staged.size(), expected.size) || !verifyDigests(staged, expected))
+    const qint64 total = announced.isValid() ? partial.offset() + announced.toLongLong() : -1;
+    if (!receivedAll(staged.size(), total) || !receivedAll(staged.size(), expected.size))
         return false;
+    // Bytes that failed their digest would fail it again on every resume.
+    if (!verifyDigests(staged, expected)) {
+        partial.discard();
+        return false;
+    }
     if (!staged.commit(destination)) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
         return false;
     }
+    partial.discard();
     updaterLog().info("    Finished downloading %lld bytes.", staged.size());
     return true;
 }
@@ -84,6 +91,8 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     if (transferLoop.isRunning())
         return false;
 
+    // Declared first so that it goes last, once the staging file has let go of the part.
+    PartialDownload partial(stagingFolder(), url, expected);
     StagingFile staged(stagingFolder(), !expected.sha256.isEmpty());
     if (!staged.open()) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
@@ -93,6 +102,7 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
     request.setTransferTimeout(transferTimeoutMs);
+    partial.prepare(request);
     // The read buffer limit can only be set once the request has started, and Qt
     // counts whatever its network thread received before the limit reached it
     // against the limit later on, so that memory grows by as much for the rest of
@@ -103,10 +113,11 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     reply->setReadBufferSize(replyBufferSize);
 
     // A failed reply still reports its progress once more as it finishes; that
-    // would only repeat what came before the error line.
-    auto onProgress = [reply](qint64 received, qint64 total) {
+    // would only repeat what came before the error line. A resumed body counts on
+    // from the kept bytes.
+    auto onProgress = [reply, &partial](qint64 received, qint64 total) {
         if (reply->error() == QNetworkReply::NoError)
-            logProgress(received, total);
+            logProgress(partial.offset() + received, total < 0 ? total : partial.offset() + total);
     };
     // A body announced or received with another length than the manifest states ends
     // the transfer there: nothing of this reply reaches the handlers any more.
@@ -117,8 +128,10 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
         reply->abort();
         transferLoop.exit(1);
     };
-    auto onHeaders = [reply, &expected, refuse] {
-        if (announcesOtherSize(reply, expected.size))
+    // A 206 continues the kept part; what the server then announces is the rest.
+    auto onHeaders = [reply, &staged, &partial, &expected, refuse] {
+        if (!partial.receive(*reply, staged)
+                || announcesOtherSize(reply, expected.size < 0 ? -1 : expected.size - partial.offset()))
             refuse();
     };
     auto onData = [reply, &staged, &expected, refuse] {
@@ -130,9 +143,9 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     };
     // After an error the reply may already be closed: reading it then only makes Qt
     // complain, and the error handler has ended the wait.
-    auto onFinished = [this, reply, &staged, &destination, &expected] {
+    auto onFinished = [this, reply, &staged, &partial, &destination, &expected] {
         if (reply->error() == QNetworkReply::NoError)
-            transferLoop.exit(storeReply(reply, staged, destination, expected) ? 0 : 1);
+            transferLoop.exit(storeReply(reply, staged, partial, destination, expected) ? 0 : 1);
     };
     auto onError = [this, reply](QNetworkReply::NetworkError code) {
         updaterLog().info("    ERROR: (%d) %s", int(code), qUtf8Printable(reply->errorString()));

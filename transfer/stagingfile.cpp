@@ -26,6 +26,24 @@ bool StagingFile::open()
     return !failed;
 }
 
+bool StagingFile::adopt(const QString &path, qint64 keep)
+{
+    file.remove();
+    adopted.setFileName(path);
+    target = &adopted;
+    failed = !adopted.open(QIODevice::ReadWrite) || !adopted.resize(keep);
+    // The kept bytes are read back, so that the digests cover the whole package.
+    while (!failed && adopted.pos() < keep) {
+        const QByteArray chunk = adopted.read(1 << 20);
+        failed = chunk.isEmpty();
+        hash.addData(chunk);
+        if (sha256Hash)
+            sha256Hash->addData(chunk);
+    }
+    written = keep;
+    return !failed;
+}
+
 bool StagingFile::append(const QByteArray &bytes)
 {
     if (failed)
@@ -36,7 +54,7 @@ bool StagingFile::append(const QByteArray &bytes)
         sha256Hash->addData(bytes);
     // The digests are taken from what was handed over, not read back from disk, so a
     // short write must fail the download here.
-    if (file.write(bytes) != bytes.size()) {
+    if (target->write(bytes) != bytes.size()) {
         failed = true;
         return false;
     }
@@ -57,19 +75,19 @@ QString StagingFile::sha256()
 
 bool StagingFile::commit(const QString &destination)
 {
-    if (failed || !file.flush())
+    if (failed || !target->flush())
         return false;
     // Readable by whoever installs the package, like any file the updater writes.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                        | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    target->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                           | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     // Qt would report a missing destination folder as a warning of its own.
     if (!QFileInfo(destination).dir().exists())
         return false;
     if (QFile::exists(destination))
         QFile::remove(destination);
     // QTemporaryFile::close() keeps the handle open, and Windows does not rename an
-    // open file; the temporary file's own rename closes the handle first.
-    if (!file.rename(destination))
+    // open file; the temporary file's own rename closes the handle first, as QFile's does.
+    if (target == &adopted ? !adopted.rename(destination) : !file.rename(destination))
         return false;
     file.setAutoRemove(false);
     return true;

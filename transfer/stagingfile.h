@@ -20,6 +20,10 @@ public:
     ~StagingFile();
 
     bool open();
+    // Stages into the kept part at path instead: its first keep bytes are read back
+    // into the digest and whatever follows them is cut off. Unlike the temporary
+    // file, the part stays on disk when the object goes without a commit.
+    bool adopt(const QString &path, qint64 keep);
     // False, now and from then on, once any byte could not be written.
     bool append(const QByteArray &bytes);
 
@@ -33,6 +37,8 @@ public:
 
 private:
     QTemporaryFile file;
+    QFile adopted;
+    QFile *target = &file;
     QCryptographicHash hash;
     std::unique_ptr<Sha256Hash> sha256Hash;
     qint64 written = 0;

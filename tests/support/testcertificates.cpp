@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHostInfo>
 #include <QProcess>
 
 namespace {
@@ -21,8 +22,12 @@ bool openssl(const QString &folder, const QString &arguments)
     return done;
 }
 
-const QString newServerKey = QStringLiteral(
-        " -newkey rsa:2048 -nodes -keyout server.key -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1");
+// Also valid for the machine's own name, by which tests reach a server through a proxy.
+QString newServerKey()
+{
+    return QLatin1String(" -newkey rsa:2048 -nodes -keyout server.key -subj /CN=127.0.0.1 "
+                         "-addext subjectAltName=IP:127.0.0.1,DNS:") + QHostInfo::localHostName();
+}
 
 }
 
@@ -42,10 +47,10 @@ bool TestCertificates::create(const QString &folder, bool selfSigned)
     return true;
 #endif
     if (selfSigned)
-        return openssl(folder, QLatin1String("req -x509 -days 2 -out server.pem") + newServerKey);
+        return openssl(folder, QLatin1String("req -x509 -days 2 -out server.pem") + newServerKey());
     return openssl(folder, QStringLiteral("req -x509 -days 2 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem "
                                           "-subj /CN=Updater-Test-CA"))
-            && openssl(folder, QLatin1String("req -out server.csr") + newServerKey)
+            && openssl(folder, QLatin1String("req -out server.csr") + newServerKey())
             && openssl(folder, QStringLiteral("x509 -req -days 2 -in server.csr -CA ca.pem -CAkey ca.key "
                                               "-CAcreateserial -copy_extensions copy -out server.pem"));
 }
