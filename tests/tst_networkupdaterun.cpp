@@ -142,6 +142,9 @@ void NetworkUpdateRunTest::resume_data()
 // the server for the rest, as long as the server still has the same file.
 void NetworkUpdateRunTest::resume()
 {
+#ifdef Q_OS_WIN
+    QSKIP("Under wine the harness's nginx serves every test, without a rate limit or an access log");
+#endif
     QFETCH(QString, meanwhile);
     QFETCH(QByteArray, access);
 
