@@ -5,6 +5,7 @@
 #include "update/updaterversion.h"
 
 #include <QLockFile>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QSslError>
 
@@ -22,6 +23,11 @@ UpdaterApp::UpdaterApp(int &argc, char **argv)
     setApplicationVersion(updaterVersion);
 
     acquireInstanceGuard();
+
+    // Many company networks reach the internet only through a proxy. The system's
+    // settings are asked for on purpose, whatever Qt was built to do by default; a
+    // proxy that wants credentials gets none, and fails the transfer.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
 
     // Certificate problems are never ignored: whoever could answer in the server's
     // place would choose what gets installed. Qt then fails the reply.

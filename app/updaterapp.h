@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include "transfer/expectedfile.h"
@@ -39,6 +40,10 @@ public:
 
     void clearAvailableUpdates();
 
+    // The minisign public keys ("RW...") that updates.json must be signed with; with
+    // none, an unsigned manifest is taken as before.
+    void setTrustedKeys(const QStringList &keys) { trustedKeys = keys; }
+
 private slots:
     void checkForUpdates();
     void onNewConnection();
@@ -51,6 +56,7 @@ private:
 
     void fetchUpdateManifest();
     void evaluateUpdateManifest();
+    bool verifyManifestSignature(const QByteArray &manifest);
     bool downloadPackage(const QJsonObject &manifest);
     bool downloadItem(const QJsonObject &manifest, const QString &key, bool verify);
 
@@ -69,6 +75,7 @@ private:
     QNetworkAccessManager networkManager;
     QLocalServer *localServer;
     QEventLoop transferLoop;
+    QStringList trustedKeys;
     // Held from before the first look at the available folder until the run ends.
     std::unique_ptr<QLockFile> updatesFolderLock;
 };

@@ -2,7 +2,9 @@
 # Measures whole updater runs against nginx on loopback, over http and https, for a
 # 256 MiB and a 1 GiB package: wall time against `curl -o FILE URL && sync -d FILE`
 # of the same package (the download made durable, the least this job can cost),
-# measured side by side in this run, and the updater's peak resident memory.
+# measured side by side in this run, and the updater's peak resident memory; then the
+# 1 GiB run over http again with "sha256" and "size" in the manifest, side by side with
+# the run without them (the second digest must cost at most 10 %).
 #
 #   bash bench/network-download.sh [UPDATER] [ROUNDS]
 #
@@ -16,7 +18,7 @@ updater=$(realpath "${1:-build/software-updater}")
 rounds=${2:-3}
 read -r -a sizes <<< "${SIZES:-256 1024}"   # MiB
 [ -x "$updater" ] || { echo "no updater at $updater; build it with scripts/build.sh" >&2; exit 1; }
-for tool in nginx curl openssl unshare /usr/bin/time; do
+for tool in nginx curl md5sum sha256sum openssl unshare /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "$tool is missing; run scripts/install-deps.sh" >&2; exit 1; }
 done
 
@@ -35,6 +37,16 @@ for size in "${sizes[@]}"; do
     printf '{"md5": "%s", "os": "windows", "version": "2.1", "package": "package.bin"}\n' "$md5" \
         > "$work/site/r$size/pc/updates.json"
 done
+
+# The same 1 GiB package, pinned with its SHA-256 and size.
+if [ -d "$work/site/r1024" ]; then
+    mkdir -p "$work/site/r1024-sha256/pc"
+    ln "$work/site/r1024/pc/package.bin" "$work/site/r1024-sha256/pc/package.bin"
+    md5=$(md5sum "$work/site/r1024/pc/package.bin" | cut -d' ' -f1)
+    sha256=$(sha256sum "$work/site/r1024/pc/package.bin" | cut -d' ' -f1)
+    printf '{"md5": "%s", "sha256": "%s", "size": %d, "os": "windows", "version": "2.1", "package": "package.bin"}\n' \
+        "$md5" "$sha256" "$((1024 * 1024 * 1024))" > "$work/site/r1024-sha256/pc/updates.json"
+fi
 
 # A certificate authority of the benchmark's own, and a server certificate it signed.
 mkdir -p "$work/tls/certs"
@@ -96,7 +108,8 @@ done
 now() { date +%s.%N; }
 base_url() { [ "$1" = https ] && echo "https://127.0.0.1:$((port + 1))" || echo "http://127.0.0.1:$port"; }
 
-# One updater run into a fresh local folder; prints "seconds peak-kB".
+# One updater run into a fresh local folder from the remote folder r$2; prints
+# "seconds peak-kB cpu-seconds" (user and system time of all its threads).
 run_updater() {
     local scheme=$1 size=$2 local_folder="$work/local" start end
     rm -rf "$local_folder" "$work/tmp"
@@ -111,7 +124,8 @@ run_updater() {
     end=$(now)
     grep -q 'SUCCESS: MD5 hash' "$local_folder/updates/updater.log" \
         || { echo "updater run failed:" >&2; cat "$local_folder/updates/updater.log" >&2; exit 1; }
-    echo "$(awk "BEGIN { print $end - $start }") $(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")"
+    echo "$(awk "BEGIN { print $end - $start }") $(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")" \
+        "$(awk -F': ' '/(User|System) time/ { cpu += $2 } END { print cpu }' "$work/time.txt")"
 }
 
 # curl of the same package, made durable; prints seconds.
@@ -135,7 +149,7 @@ for size in "${sizes[@]}"; do
         : > "$work/u.txt"; : > "$work/c.txt"; : > "$work/m.txt"
         for _ in $(seq "$rounds"); do
             run_updater "$scheme" "$size" > "$work/one.txt"
-            read -r seconds peak < "$work/one.txt"
+            read -r seconds peak _ < "$work/one.txt"
             echo "$seconds" >> "$work/u.txt"; echo "$peak" >> "$work/m.txt"
             run_curl "$scheme" "$size" >> "$work/c.txt"
         done
@@ -144,3 +158,20 @@ for size in "${sizes[@]}"; do
             'BEGIN { printf "%-6s %-8s %12.3f %12.3f %8.2f %14.1f\n", p, s, u, c, u / c, m / 1024 }'
     done
 done
+
+[ -d "$work/site/r1024-sha256" ] || exit 0
+# Wall time is what counts; the processor time shows what the second digest costs on
+# a thread of its own, which a busy machine cannot hide.
+printf '\n%-10s %11s %13s %8s %11s %13s\n' size md5_only_s md5_sha256_s ratio md5_cpu_s sha256_cpu_s
+: > "$work/u.txt"; : > "$work/s.txt"; : > "$work/uc.txt"; : > "$work/sc.txt"
+for _ in $(seq "$rounds"); do
+    run_updater http 1024 > "$work/one.txt"
+    cut -d' ' -f1 "$work/one.txt" >> "$work/u.txt"; cut -d' ' -f3 "$work/one.txt" >> "$work/uc.txt"
+    run_updater http 1024-sha256 > "$work/one.txt"
+    cut -d' ' -f1 "$work/one.txt" >> "$work/s.txt"; cut -d' ' -f3 "$work/one.txt" >> "$work/sc.txt"
+    grep -q 'SUCCESS: SHA-256 hash' "$work/local/updates/updater.log" \
+        || { echo "the pinned run verified no SHA-256" >&2; exit 1; }
+done
+awk -v u="$(median < "$work/u.txt")" -v s="$(median < "$work/s.txt")" \
+    -v uc="$(median < "$work/uc.txt")" -v sc="$(median < "$work/sc.txt")" \
+    'BEGIN { printf "%-10s %11.3f %13.3f %8.2f %11.2f %13.2f\n", "1024MiB", u, s, s / u, uc, sc }'

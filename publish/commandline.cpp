@@ -22,8 +22,10 @@ QString description()
             "     a package of that name with other bytes is published (--force publishes anyway)\n"
             "  4  reading or writing DIR failed\n"
             "  5  --verify: an updater of version %1 would not install an update\n"
+            "  6  minisign could not sign the manifest\n"
             "Only a run that exits with 0 leaves DIR changed, but for one case: a package\n"
-            "replaced with --force stays replaced when the manifest cannot be written.")
+            "replaced with --force, and a signature, stay replaced when the manifest cannot\n"
+            "be written.")
             .arg(updaterVersion);
 }
 }
@@ -49,10 +51,18 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
     const QCommandLineOption verifyOption(QStringLiteral("verify"),
             QStringLiteral("Instead of publishing, check the published manifest and package as an updater of version %1 would.")
                     .arg(updaterVersion));
+    const QCommandLineOption signKeyOption(QStringLiteral("sign-key"),
+            QStringLiteral("Sign updates.json with minisign and this secret key (made with minisign -G); "
+                           "minisign asks for its password, if it has one."),
+            QStringLiteral("FILE"));
+    const QCommandLineOption publicKeyOption(QStringLiteral("public-key"),
+            QStringLiteral("With --verify: check the signature of updates.json against this minisign public key "
+                           "(the RW... text, or a .pub file), as an updater that trusts it does."),
+            QStringLiteral("KEY"));
     const QCommandLineOption toolVersionOption({QStringLiteral("v"), QStringLiteral("tool-version")},
             QStringLiteral("Displays the tool's version information."));
     parser.addOptions({remoteOption, packageOption, versionOption, osVersionOption, forceOption,
-                       verifyOption, toolVersionOption});
+                       signKeyOption, verifyOption, publicKeyOption, toolVersionOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
 
     if (!parser.parse(arguments)) {
@@ -76,13 +86,19 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
     command.remoteDir = parser.value(remoteOption);
     command.verify = parser.isSet(verifyOption);
     if (command.verify) {
-        for (const QCommandLineOption &option : {packageOption, versionOption, osVersionOption, forceOption}) {
+        for (const QCommandLineOption &option : {packageOption, versionOption, osVersionOption, forceOption,
+                                                 signKeyOption}) {
             if (parser.isSet(option)) {
                 printProblem(QStringLiteral("--verify only checks; it takes no --%1.").arg(option.names().first()));
                 return false;
             }
         }
+        command.publicKey = parser.value(publicKeyOption);
         return true;
+    }
+    if (parser.isSet(publicKeyOption)) {
+        printProblem(QStringLiteral("--public-key only goes with --verify (see --help)."));
+        return false;
     }
     if (!parser.isSet(packageOption) || !parser.isSet(versionOption)) {
         printProblem(QStringLiteral("Publishing needs --package FILE and --version V (see --help)."));
@@ -93,5 +109,6 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
     command.hasOsRule = parser.isSet(osVersionOption);
     command.osRule = parser.value(osVersionOption);
     command.force = parser.isSet(forceOption);
+    command.signKeyPath = parser.value(signKeyOption);
     return true;
 }

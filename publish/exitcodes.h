@@ -9,6 +9,7 @@ enum ExitCode {
     ConflictRefused = 3,  // the updaters or the published update are as recent, or its package differs (--force)
     WriteFailed = 4,      // the remote folder could not be written
     NoUpdateOffered = 5,  // --verify: an updater would not install an update
+    SigningFailed = 6,    // minisign could not sign the manifest
 };
 
 #endif

@@ -33,18 +33,18 @@ void FileTransferTest::copy_data()
     const QString verifying = QStringLiteral("    Verifying downloaded file ...");
 
     QTest::newRow("no digest") << body << ExpectedFile() << QStringList{finished} << true;
-    QTest::newRow("digest matches") << body << ExpectedFile{digest} << QStringList{verifying, success, finished} << true;
-    QTest::newRow("upper-case digest matches") << body << ExpectedFile{digest.toUpper()}
+    QTest::newRow("digest matches") << body << ExpectedFile{digest, {}, -1} << QStringList{verifying, success, finished} << true;
+    QTest::newRow("upper-case digest matches") << body << ExpectedFile{digest.toUpper(), {}, -1}
                                                << QStringList{verifying, success, finished} << true;
     QTest::newRow("digest differs")
-            << body << ExpectedFile{wrong}
+            << body << ExpectedFile{wrong, {}, -1}
             << QStringList{verifying, QStringLiteral("    FAILURE: MD5 hash of downloaded file was %1, which is "
                                                      "distinct from the expected %2.").arg(digest, wrong)}
             << false;
-    QTest::newRow("source missing") << QByteArray() << ExpectedFile{digest}
+    QTest::newRow("source missing") << QByteArray() << ExpectedFile{digest, {}, -1}
                                     << QStringList{"    ERROR: Cloud not store downloaded file."} << false;
     QTest::newRow("stated length beyond the free space")
-            << body << ExpectedFile{QString(), qint64(1) << 62}
+            << body << ExpectedFile{QString(), QString(), qint64(1) << 62}
             << QStringList{"    ERROR: Not enough free disk space: 4611686018427387904 bytes needed, {free} available."}
             << false;
 }

@@ -1,10 +1,12 @@
 #include "support/loopbackhttpserver.h"
 #include "support/sandbox.h"
 #include "support/testcertificates.h"
+#include "support/tinyproxy.h"
 #include "support/updatertestmain.h"
 #include "transfer/networktransfer.h"
 #include "transfer/progress.h"
 
+#include <QHostInfo>
 #include <QLocalSocket>
 #include <QSslConfiguration>
 #include <QStorageInfo>
@@ -108,6 +110,8 @@ void NetworkTransferTest::answers_data()
     const QByteArray body = testPackage(3000);
     const QString digest = QString::fromLatin1(md5Hex(body));
     const QString wrongDigest(32, QLatin1Char('0'));
+    const QString sha256 = QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
+    const ExpectedFile none, md5Only{digest, {}, -1}, pinned{digest, sha256, 3000};
     HttpAnswer shortBody = HttpAnswer::ok(body);
     shortBody.bytesToSend = 1000;
     HttpAnswer reset = shortBody;
@@ -118,52 +122,66 @@ void NetworkTransferTest::answers_data()
     const QString whole = QStringLiteral("    [100 %] Downloaded 3000 / 3000 bytes");
     const QString verifying = QStringLiteral("    Verifying downloaded file ...");
     const QString finished = QStringLiteral("    Finished downloading 3000 bytes.");
-    QTest::newRow("200 with length") << HttpAnswer::ok(body) << ExpectedFile() << true
+    QTest::newRow("200 with length") << HttpAnswer::ok(body) << none << true
                                      << QStringList{whole, finished} << QStringList();
-    QTest::newRow("200 without length") << HttpAnswer::ok(body, false) << ExpectedFile() << true
+    QTest::newRow("200 without length") << HttpAnswer::ok(body, false) << none << true
                                         << QStringList{whole, finished} << QStringList();
     QTest::newRow("200, digest matches")
-            << HttpAnswer::ok(body) << ExpectedFile{digest.toUpper()} << true
+            << HttpAnswer::ok(body) << ExpectedFile{digest.toUpper(), sha256.toUpper(), 3000} << true
             << QStringList{whole, verifying, "    SUCCESS: MD5 hash of downloaded file is " + digest + ", as expected.",
-                           finished} << QStringList();
+                           "    SUCCESS: SHA-256 hash of downloaded file is " + sha256 + ", as expected.", finished}
+            << QStringList();
     QTest::newRow("200, digest differs")
-            << HttpAnswer::ok(body) << ExpectedFile{wrongDigest} << false
+            << HttpAnswer::ok(body) << ExpectedFile{wrongDigest, {}, -1} << false
             << QStringList{whole, verifying, QStringLiteral("    FAILURE: MD5 hash of downloaded file was %1, which is "
                                                             "distinct from the expected %2.").arg(digest, wrongDigest)}
             << QStringList();
-    QTest::newRow("404") << HttpAnswer::status(404, "Not Found", "<html>not here</html>") << ExpectedFile() << false
+    QTest::newRow("200, SHA-256 differs")
+            << HttpAnswer::ok(body) << ExpectedFile{digest, QString(64, QLatin1Char('0')), 3000} << false
+            << QStringList{whole, verifying, "    SUCCESS: MD5 hash of downloaded file is " + digest + ", as expected.",
+                           "    FAILURE: SHA-256 hash of downloaded file was " + sha256 + ", which is distinct from "
+                           "the expected " + QString(64, QLatin1Char('0')) + "."} << QStringList();
+    QTest::newRow("length announced differs from size")
+            << HttpAnswer::ok(body) << ExpectedFile{digest, sha256, 2999} << false
+            << QStringList{"    ERROR: Server announces 3000 bytes, but updates.json announces 2999."} << QStringList();
+    QTest::newRow("longer body than size") << HttpAnswer::ok(body, false) << ExpectedFile{digest, sha256, 2999} << false
+            << QStringList{"    ERROR: Received more than the 2999 bytes that updates.json announces."} << QStringList();
+    QTest::newRow("shorter body than size") << HttpAnswer::ok(body, false) << ExpectedFile{digest, sha256, 3001} << false
+            << QStringList{whole, "    ERROR: Received 3000 of 3001 bytes."} << QStringList();
+    QTest::newRow("404") << HttpAnswer::status(404, "Not Found", "<html>not here</html>") << none << false
                          << QStringList{"    ERROR: (203) Error transferring {url} - server replied: Not Found"}
                          << QStringList();
-    QTest::newRow("500") << HttpAnswer::status(500, "Internal Server Error", "<html>oops</html>") << ExpectedFile{digest} << false
+    QTest::newRow("500") << HttpAnswer::status(500, "Internal Server Error", "<html>oops</html>") << md5Only << false
                          << QStringList{"    ERROR: (401) Error transferring {url} - server replied: Internal Server Error"}
                          << QStringList();
     QTest::newRow("301 is not followed")
             << HttpAnswer::status(301, "Moved Permanently", "moved", "Location: http://127.0.0.1:1/elsewhere\r\n")
-            << ExpectedFile() << false
+            << none << false
             << QStringList{"    [100 %] Downloaded 5 / 5 bytes", "    ERROR: Server answered with HTTP status 301."}
             << QStringList();
     // Qt 5.15 finishes a reset reply now with an error, now without one.
-    QTest::newRow("reset mid-body") << reset << ExpectedFile() << false << QStringList{"    ERROR: (2) Connection closed"}
+    QTest::newRow("reset mid-body") << reset << none << false << QStringList{"    ERROR: (2) Connection closed"}
                                     << QStringList{"    [33 %] Downloaded 1000 / 3000 bytes",
                                                    "    ERROR: Received 1000 of 3000 bytes."};
-    QTest::newRow("fewer bytes than announced") << shortBody << ExpectedFile() << false
+    QTest::newRow("fewer bytes than announced") << shortBody << none << false
                                                 << QStringList{"    ERROR: (2) Connection closed"} << QStringList();
     // Qt ends a chunked body at its last chunk without an error, whatever length was announced.
     HttpAnswer chunked;
     chunked.head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3000\r\n";
     chunked.body = "3e8\r\n" + body.left(1000) + "\r\n0\r\n\r\n";
     QTest::newRow("short body without a network error")
-            << chunked << ExpectedFile() << false
+            << chunked << none << false
             << QStringList{"    [33 %] Downloaded 1000 / 3000 bytes", "    ERROR: Received 1000 of 3000 bytes."} << QStringList();
-    QTest::newRow("larger than the limit") << HttpAnswer::ok(body, false) << ExpectedFile{QString(), -1, 100} << false
-                                           << QStringList{"    ERROR: package.bin is larger than 100 bytes."} << QStringList();
+    QTest::newRow("larger than the limit") << HttpAnswer::ok(body, false) << ExpectedFile{QString(), QString(), -1, 100}
+                                           << false << QStringList{"    ERROR: package.bin is larger than 100 bytes."}
+                                           << QStringList();
     HttpAnswer huge = HttpAnswer::ok(body);
     huge.head = "HTTP/1.1 200 OK\r\nContent-Length: 4611686018427387904\r\n";
     QTest::newRow("no room for the announced length")
-            << huge << ExpectedFile() << false
+            << huge << none << false
             << QStringList{"    ERROR: Not enough free disk space: 4611686018427387904 bytes needed, {free} available."}
             << QStringList();
-    QTest::newRow("stall") << stall << ExpectedFile() << false << QStringList{"    ERROR: (5) Operation canceled"}
+    QTest::newRow("stall") << stall << none << false << QStringList{"    ERROR: (5) Operation canceled"}
                            << QStringList();
 }
 
@@ -278,13 +296,21 @@ void NetworkTransferTest::shutdownEndsTransfer()
 void NetworkTransferTest::certificate_data()
 {
     QTest::addColumn<bool>("trustCa");
-    QTest::newRow("from an unknown authority") << false;
-    QTest::newRow("from an authority added to the trusted ones") << true;
+    QTest::addColumn<bool>("proxied");
+    QTest::newRow("from an unknown authority") << false << false;
+    QTest::newRow("from an authority added to the trusted ones") << true << false;
+    // The proxy only tunnels; the certificate checked is still the server's own.
+    QTest::newRow("through a proxy, from a trusted authority") << true << true;
 }
 
 void NetworkTransferTest::certificate()
 {
     QFETCH(bool, trustCa);
+    QFETCH(bool, proxied);
+#ifdef Q_OS_WIN
+    if (proxied)
+        QSKIP("Windows takes its proxy from the Internet Options, not from the environment");
+#endif
     TestCertificates certificates;
     QVERIFY(certificates.create(sandbox->path()));
     server->useTls(certificates.certificate(), certificates.key());
@@ -293,14 +319,24 @@ void NetworkTransferTest::certificate()
     const QSslConfiguration systemDefault = QSslConfiguration::defaultConfiguration();
     QSslConfiguration trusting = systemDefault;
     trusting.addCaCertificate(certificates.ca());
+    // Qt sends nothing for the loopback address through a proxy; the proxy looks up the name.
+    QUrl target = url();
+    TinyProxy proxy;
+    if (proxied) {
+        target.setHost(QHostInfo::localHostName());
+        QVERIFY(proxy.start());
+        qputenv("https_proxy", proxy.url().toLatin1());
+    }
     if (trustCa)
         QSslConfiguration::setDefaultConfiguration(trusting);
-    const bool result = updater()->download(url(), destination(), {});
+    const bool result = updater()->download(target, destination(), {});
+    qunsetenv("https_proxy");
     QSslConfiguration::setDefaultConfiguration(systemDefault);
 
     QCOMPARE(result, trustCa);
+    QCOMPARE(proxy.log().contains("CONNECT " + target.authority().toLatin1()), proxied);
     QCOMPARE(withFinalProgressOnly(sandbox->logLines()),
-             QStringList{downloading(destination())}
+             QStringList{QStringLiteral("Downloading %1 to %2").arg(target.toString(), destination())}
                      + (trustCa ? QStringList{"    [100 %] Downloaded 8 / 8 bytes", "    Finished downloading 8 bytes."}
                                 : QStringList{"    TLS ERROR: The issuer certificate of a locally looked up certificate could not be found",
                                               "    TLS ERROR: No certificates could be verified",

@@ -8,7 +8,9 @@ namespace {
 QPair<int, QString> runTool(const Sandbox &sandbox, const QStringList &arguments)
 {
     const Sandbox::Result result = sandbox.run(arguments, QStringLiteral(PUBLISH_EXECUTABLE));
-    return {result.exitCode, QString::fromLocal8Bit(result.standardOutput + result.standardError)};
+    // Windows ends the lines of its standard streams with "\r\n".
+    return {result.exitCode, QString::fromLocal8Bit(result.standardOutput + result.standardError)
+                                     .replace(QLatin1String("\r\n"), QLatin1String("\n"))};
 }
 
 // A package file outside the remote folder, as a build leaves it.
@@ -30,7 +32,8 @@ const QByteArray firstPackage = testPackage(200001);
 const QByteArray package = testPackage(200002);
 int publishFirst(const Sandbox &sandbox)
 {
-    return publish(sandbox, writePackage(sandbox, "app.zip", firstPackage), "2.1", {"--os-version", "10+"}).first;
+    return publish(sandbox, writePackage(sandbox, "app.zip", firstPackage), "2.1",
+                   {"--os-version", "10+", "--sign-key", TEST_SECRET_KEY}).first;
 }
 
 // Every entry below root with its contents and time of change, so that a rewrite with
@@ -75,18 +78,21 @@ void PublishTest::updaterInstallsPublishedUpdate_data()
 
     QTest::newRow("plain") << false << false << "pelmara-2.1.zip" << "2.1" << QStringList();
     QTest::newRow("name with spaces and percent") << false << false << "Pelmara Setup 100%.exe" << "3"
-                                                  << QStringList{"--os-version", " 10+ "};
+                                                  << QStringList{"--os-version", " 7+ "};
     QTest::newRow("wildcard version, rule any") << false << false << "pelmara.msi" << "2.x"
                                                 << QStringList{"--os-version", "any"};
     QTest::newRow("time stamp beyond 32 bits") << false << false << "pelmara.msi" << "2.0.2201010000" << QStringList();
     // The rule of the earlier update goes with it.
-    QTest::newRow("replaces an earlier update") << false << true << "pelmara-2.2.zip" << "2.2" << QStringList();
+    QTest::newRow("replaces an earlier update") << false << true << "pelmara-2.2.zip" << "2.2"
+                                                << QStringList{"--sign-key", TEST_SECRET_KEY};
+    QTest::newRow("signed") << false << false << "pelmara-2.1.zip" << "2.1" << QStringList{"--sign-key", TEST_SECRET_KEY};
+    QTest::newRow("http, signed") << true << false << "pelmara-2.1.zip" << "2.1" << QStringList{"--sign-key", TEST_SECRET_KEY};
     QTest::newRow("force: older version") << false << true << "other.zip" << "2.0" << QStringList{"--force"};
     QTest::newRow("force: different package of same name") << false << true << "app.zip" << "2.2"
                                                            << QStringList{"--force"};
     QTest::newRow("http, plain") << true << false << "pelmara-2.1.zip" << "2.1" << QStringList();
     QTest::newRow("http, name with spaces and percent") << true << false << "Pelmara Setup 100%.exe" << "3"
-                                                        << QStringList{"--os-version", " 10+ "};
+                                                        << QStringList{"--os-version", " 7+ "};
 }
 
 void PublishTest::updaterInstallsPublishedUpdate()
@@ -103,14 +109,26 @@ void PublishTest::updaterInstallsPublishedUpdate()
     if (overFirst)
         QCOMPARE(publishFirst(sandbox), 0);
     const QString md5 = QString::fromLatin1(md5Hex(package));
+    const bool signs = extra.contains("--sign-key");
     QCOMPARE(publish(sandbox, writePackage(sandbox, packageName, package), version, extra),
-             qMakePair(0, QStringLiteral("Published version %1: %2, 200002 bytes, MD5 %3.\n").arg(version, packageName, md5)));
-    QJsonObject manifest{{"md5", md5}, {"os", "windows"}, {"version", version}, {"package", packageName}};
+             qMakePair(0, QStringLiteral("Published version %1: %2, 200002 bytes, MD5 %3.\n").arg(version, packageName, md5)
+                                  + (signs ? "Signed updates.json with key " TEST_KEY_ID ".\n" : "")));
+    // --force over a signed folder takes the stale signature away.
+    QCOMPARE(QFileInfo::exists(sandbox.remoteFolder() + "/pc/updates.json.minisig"), signs);
+    QJsonObject manifest{{"md5", md5}, {"sha256", QString(QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex())},
+                         {"size", 200002}, {"os", "windows"}, {"version", version}, {"package", packageName}};
     if (extra.size() == 2 && extra.first() == QLatin1String("--os-version"))
         manifest.insert("compatible_os_version", extra.last());
     QCOMPARE(QJsonDocument::fromJson(readFile(sandbox.remoteFolder() + "/pc/updates.json")).object(), manifest);
 
-    QCOMPARE(sandbox.run(sandbox.arguments(http ? nginx.httpUrl() : sandbox.remoteUrl())).exitCode, 0);
+    const QPair<int, QString> verified = runTool(sandbox, QStringList{"--remote", sandbox.remoteFolder(), "--verify"}
+                                                                  + (signs ? QStringList{"--public-key", TEST_PUBLIC_KEY} : QStringList()));
+    QCOMPARE(verified.first, 0);
+    QVERIFY2(verified.second.startsWith(signs ? "updates.json is signed by key " TEST_KEY_ID ".\n" : "updates.json is not signed.\n"),
+             qPrintable(verified.second));
+
+    QCOMPARE(sandbox.run(sandbox.arguments(http ? nginx.httpUrl() : sandbox.remoteUrl()),
+                         signs ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE).exitCode, 0);
     QCOMPARE(sandbox.availableFiles(), QStringList{packageName});
     QCOMPARE(readFile(sandbox.availableFolder() + QLatin1Char('/') + packageName), package);
     QVERIFY2(sandbox.logLines().contains("    SUCCESS: MD5 hash of downloaded file is " + md5 + ", as expected."),
@@ -154,7 +172,9 @@ void PublishTest::refusalLeavesRemoteAsItWas_data()
                 << "names no version the updater knows";
 
     const QString badName = QStringLiteral("would refuse the package name");
+#ifndef Q_OS_WIN // where a backslash separates folders
     QTest::newRow("backslash in name") << Remote::Empty << "setup\\2.1.exe" << "2.1" << none << 2 << badName;
+#endif
     QTest::newRow("colon in name") << Remote::Empty << "c:setup.exe" << "2.1" << none << 2 << badName;
     QTest::newRow("control character in name") << Remote::Empty << "setup\n.exe" << "2.1" << none << 2 << badName;
     QTest::newRow("named like the manifest") << Remote::Published << "Updates.JSON" << "2.2" << QStringList{"--force"}
@@ -164,6 +184,9 @@ void PublishTest::refusalLeavesRemoteAsItWas_data()
                                      << "cannot read the package";
     QTest::newRow("different package of same name") << Remote::Published << app << "2.2" << none << 3
                                                     << "a different app.zip is already published";
+    QTest::newRow("unsigned over signed") << Remote::Published << "other.zip" << "2.2" << none << 3 << "is signed";
+    QTest::newRow("minisign fails") << Remote::Published << "other.zip" << "2.2"
+                                    << QStringList{"--sign-key", "%remote/missing.key"} << 6 << "cannot sign with";
     QTest::newRow("update folder is a file") << Remote::UpdateFolderIsFile << app << "2.1" << none << 4
                                              << "cannot create the folder";
     QTest::newRow("missing remote folder") << Remote::Empty << app << "2.1" << QStringList{"--remote", "%remote/missing"}

@@ -136,7 +136,11 @@ void SingleInstanceTest::otherMessagesChangeNothing()
     QVERIFY(startOwner(4096, 512, 100));
 
     QLocalSocket client;
+#ifdef Q_OS_WIN
+    client.connectToServer("ZorvanApplicationUpdater", QIODevice::WriteOnly);
+#else
     client.connectToServer(sandbox->temporaryFolder() + "/ZorvanApplicationUpdater", QIODevice::WriteOnly);
+#endif
     QVERIFY(client.waitForConnected(5000));
     client.write(message);
     QVERIFY(message.isEmpty() || client.waitForBytesWritten(5000));

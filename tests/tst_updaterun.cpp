@@ -18,6 +18,37 @@ void replacePlaceholders(QStringList &lines, const Sandbox &sandbox)
     lines.replaceInStrings("{updates}", sandbox.updatesFolder());
     lines.replaceInStrings("{remoteFolder}", sandbox.remoteFolder());
     lines.replaceInStrings("{manifestSize}", QString::number(QFileInfo(sandbox.remoteFolder() + "/pc/updates.json").size()));
+    lines.replaceInStrings("{signatureSize}", QString::number(QFileInfo(sandbox.remoteFolder() + "/pc/updates.json.minisig").size()));
+}
+
+QString sha256Hex(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// Offers "new" as app.zip with its SHA-256 and size, keys replaced by those given, and
+// signs the manifest with the test key when minisign options are given ("-l": the
+// algorithm that signs the bytes themselves, not their BLAKE2b-512).
+// Whether minisign signed the last manifest it was asked to: under wine, which runs no
+// Linux program as a child of a test, it cannot.
+bool manifestSigned = true;
+
+void signManifest(const Sandbox &sandbox, const QStringList &options = {})
+{
+    manifestSigned = QProcess::execute("minisign", QStringList{"-S", "-s", TEST_SECRET_KEY, "-m",
+                                                               sandbox.remoteFolder() + "/pc/updates.json"} + options) == 0;
+}
+
+void publishPinned(const Sandbox &sandbox, const QJsonObject &keys, const QStringList &minisignOptions = {})
+{
+    sandbox.putRemote("app.zip", "new");
+    QJsonObject offer{{"md5", QString(md5Hex("new"))}, {"sha256", sha256Hex("new")}, {"size", 3},
+                      {"os", "windows"}, {"version", "2.1"}, {"package", "app.zip"}};
+    for (auto key = keys.begin(); key != keys.end(); ++key)
+        offer.insert(key.key(), key.value());
+    sandbox.putRemote("updates.json", QJsonDocument(offer).toJson());
+    if (!minisignOptions.isEmpty())
+        signManifest(sandbox, minisignOptions.mid(1));
 }
 }
 Q_DECLARE_METATYPE(Setup)
@@ -28,19 +59,31 @@ class UpdateRunTest : public QObject
     Q_OBJECT
 
 private slots:
+    void installsNewerPackage_data();
     void installsNewerPackage();
     void run_data();
     void run();
     void placementReachesDisk();
 };
 
+void UpdateRunTest::installsNewerPackage_data()
+{
+    QTest::addColumn<bool>("withDrive");
+    QTest::newRow("file URL") << true;
+    // Windows takes a path without a drive letter on the current drive.
+    QTest::newRow("file URL without drive letter") << false;
+}
+
 void UpdateRunTest::installsNewerPackage()
 {
+    QFETCH(bool, withDrive);
     Sandbox sandbox;
     const QByteArray package(200000, 'p');
     const QByteArray digest = sandbox.publish("app-2.1.zip", package);
+    const QString remote = withDrive ? sandbox.remoteUrl()
+                                     : sandbox.remoteUrl().replace(QRegularExpression("^file:///[A-Za-z]:/"), "file:///");
 
-    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
+    QCOMPARE(sandbox.run(sandbox.arguments(remote)).exitCode, 0);
     QStringList expected{"No update was already downloaded.",
                          "Downloading {remote}/pc/updates.json to {updates}/updates.json",
                          "    Finished downloading {manifestSize} bytes.",
@@ -49,19 +92,20 @@ void UpdateRunTest::installsNewerPackage()
                          "    Verifying downloaded file ...",
                          "    SUCCESS: MD5 hash of downloaded file is " + digest + ", as expected.",
                          "    Finished downloading 200000 bytes."};
+    expected.replaceInStrings("{remote}", remote);
     replacePlaceholders(expected, sandbox);
-    QCOMPARE(sandbox.logLines(), startLines(sandbox, sandbox.remoteUrl()) + expected);
+    QCOMPARE(sandbox.logLines(), startLines(sandbox, remote) + expected);
     QCOMPARE(filesBelow(sandbox.updatesFolder()), (QStringList{"available/app-2.1.zip", "updater.log", "updates.json"}));
     QCOMPARE(readFile(sandbox.availableFolder() + "/app-2.1.zip"), package);
 
     // The log grows across runs, and the waiting package latches every later run
     // until an installer takes it away.
     const QByteArray firstLog = sandbox.logBytes();
-    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
+    QCOMPARE(sandbox.run(sandbox.arguments(remote)).exitCode, 0);
     QVERIFY(sandbox.logBytes().startsWith(firstLog));
     const QStringList secondRun = QString::fromLatin1(sandbox.logBytes().mid(firstLog.size()))
             .split('\n', Qt::SkipEmptyParts).mid(2);
-    QCOMPARE(secondRun, startLines(sandbox, sandbox.remoteUrl())
+    QCOMPARE(secondRun, startLines(sandbox, remote)
              + QStringList{"Previously installed updates are yet to be installed."});
     QCOMPARE(sandbox.availableFiles(), QStringList{"app-2.1.zip"});
 }
@@ -85,6 +129,78 @@ void UpdateRunTest::run_data()
                                                         "    Finished downloading 3 bytes."};
     const QStringList withApp{"available/app.zip", "updater.log", "updates.json"};
     const QStringList withManifest{"updater.log", "updates.json"};
+    const QString shaVerified = "    SUCCESS: SHA-256 hash of downloaded file is " + sha256Hex("new") + ", as expected.";
+
+    // A build that trusts no key takes a signed folder as before, and checks SHA-256 and size.
+    QTest::newRow("signed folder, no trusted key")
+            << Setup([](const Sandbox &sandbox) { publishPinned(sandbox, {}, {"sign"}); })
+            << offered + QStringList{downloadingApp, verifying, verified, shaVerified, "    Finished downloading 3 bytes."}
+            << withApp;
+    QTest::newRow("SHA-256 differs")
+            << Setup([](const Sandbox &sandbox) { publishPinned(sandbox, {{"sha256", QString(64, 'A')}}); })
+            << offered + QStringList{downloadingApp, verifying, verified, "    FAILURE: SHA-256 hash of downloaded file was "
+                                     + sha256Hex("new") + ", which is distinct from the expected " + QString(64, 'A') + ".", failed}
+            << withManifest;
+    QTest::newRow("longer than its size")
+            << Setup([](const Sandbox &sandbox) { publishPinned(sandbox, {{"size", 2}}); })
+            << offered + QStringList{downloadingApp, "    ERROR: Received more than the 2 bytes that updates.json announces.", failed}
+            << withManifest;
+    QTest::newRow("shorter than its size")
+            << Setup([](const Sandbox &sandbox) { publishPinned(sandbox, {{"size", 4}}); })
+            << offered + QStringList{downloadingApp, "    ERROR: Received 3 of 4 bytes.", failed} << withManifest;
+
+    // Rows that verify a signature run the updater built to trust the test key.
+    const QString checking = QStringLiteral("Verifying signature of updates.json ...");
+    const QStringList signatureFetched = manifest + QStringList{
+            "    Finished downloading {manifestSize} bytes.",
+            "Downloading {remote}/pc/updates.json.minisig to {updates}/updates.json.minisig",
+            "    Finished downloading {signatureSize} bytes.", checking};
+    const QString signedByTestKey = QStringLiteral("    SUCCESS: updates.json is signed by key " TEST_KEY_ID ".");
+    for (const QStringList &options : {QStringList{"sign"}, QStringList{"sign", "-l"}}) {
+        QTest::newRow(qPrintable("signed folder " + options.join(' ')))
+                << Setup([options](const Sandbox &sandbox) { publishPinned(sandbox, {}, options); })
+                << signatureFetched + QStringList{signedByTestKey, "Checking if version 2.1 is more recent than 2.0.1610051745",
+                                                  downloadingApp, verifying, verified, shaVerified, "    Finished downloading 3 bytes."}
+                << withApp + QStringList{"updates.json.minisig"};
+    }
+    QTest::newRow("signed manifest without SHA-256 and size")
+            << Setup([](const Sandbox &sandbox) {
+                   sandbox.publish("app.zip", "new");
+                   signManifest(sandbox);
+               })
+            << signatureFetched + QStringList{signedByTestKey, "Updates.json does not report SHA-256 hash and size for its package."}
+            << withManifest + QStringList{"updates.json.minisig"};
+    QTest::newRow("unsigned folder")
+            << Setup([](const Sandbox &sandbox) { publishPinned(sandbox, {}); })
+            << manifest + QStringList{"    Finished downloading {manifestSize} bytes.",
+                                      "Downloading {remote}/pc/updates.json.minisig to {updates}/updates.json.minisig",
+                                      "    ERROR: Cloud not store downloaded file.", checking,
+                                      "    FAILURE: updates.json is not signed."}
+            << QStringList{"updater.log"};
+    QTest::newRow("malformed signature")
+            << Setup([](const Sandbox &sandbox) {
+                   publishPinned(sandbox, {}, {"sign"});
+                   sandbox.putRemote("updates.json.minisig", readFile(sandbox.remoteFolder() + "/pc/updates.json.minisig").replace('=', '.'));
+               })
+            << signatureFetched + QStringList{"    FAILURE: signature of updates.json is malformed."} << QStringList{"updater.log"};
+    QTest::newRow("untrusted key")
+            << Setup([](const Sandbox &sandbox) {
+                   publishPinned(sandbox, {}, {"sign"});
+                   if (!manifestSigned)
+                       return;
+                   QList<QByteArray> lines = readFile(sandbox.remoteFolder() + "/pc/updates.json.minisig").split('\n');
+                   QCOMPARE(lines.size(), 5);
+                   lines[1] = QByteArray::fromBase64(lines[1]).replace(2, 8, "\x01\x02\x03\x04\x05\x06\x07\x08").toBase64();
+                   sandbox.putRemote("updates.json.minisig", lines.join('\n'));
+               })
+            << signatureFetched + QStringList{"    FAILURE: updates.json is signed by key 0807060504030201, which is not trusted."}
+            << QStringList{"updater.log"};
+    QTest::newRow("manifest changed after signing")
+            << Setup([](const Sandbox &sandbox) {
+                   publishPinned(sandbox, {}, {"sign"});
+                   sandbox.putRemote("updates.json", readFile(sandbox.remoteFolder() + "/pc/updates.json") + ' ');
+               })
+            << signatureFetched + QStringList{"    FAILURE: signature of updates.json does not match."} << QStringList{"updater.log"};
 
     QTest::newRow("waiting file, even empty, stops the run")
             << Setup([](const Sandbox &sandbox) { writeFile(sandbox.availableFolder() + "/anything.bin", ""); })
@@ -179,13 +295,17 @@ void UpdateRunTest::run_data()
     rule("empty object", "{}", {"No update information was found in updates.json"});
     rule("digest checked before os", R"({"os": "linux", "version": "3"})", {noDigest});
     rule("numeric digest", R"({"md5": 5, "os": "windows", "version": "3"})", {noDigest});
+    rule("malformed sha256", R"({"md5": "abc", "sha256": "abc", "os": "linux"})", {"Updates.json reports a malformed sha256."});
+    rule("size as text", R"({"md5": "abc", "size": "3", "os": "linux"})", {"Updates.json reports a malformed size."});
+    rule("negative size", R"({"md5": "abc", "size": -1, "os": "linux"})", {"Updates.json reports a malformed size."});
+    rule("fractional size", R"({"md5": "abc", "size": 2.5, "os": "linux"})", {"Updates.json reports a malformed size."});
     rule("os absent", R"({"md5": "abc", "version": "3"})", {notWindows});
     rule("os capitalised", R"({"md5": "abc", "os": "Windows", "version": "3"})", {notWindows});
-    rule("os version rule", R"({"md5": "abc", "os": "windows", "compatible_os_version": "7", "version": "3"})",
-         {"Checking if current OS is same as Windows-7", "Target OS Version is not compatible."});
-    rule("or newer admits unknown Windows",
-         R"({"md5": "abc", "os": "windows", "compatible_os_version": "10+", "version": "2.0.1"})",
-         {"Checking if current OS is more recent or same as Windows-10",
+    // Rules whose verdict is the same on every Windows and on no Windows at all.
+    rule("os version rule", R"({"md5": "abc", "os": "windows", "compatible_os_version": "Vista", "version": "3"})",
+         {"Checking if current OS is same as Windows-vista", "Target OS Version is not compatible."});
+    rule("or newer", R"({"md5": "abc", "os": "windows", "compatible_os_version": "7+", "version": "2.0.1"})",
+         {"Checking if current OS is more recent or same as Windows-7",
           "Checking if version 2.0.1 is more recent than 2.0.1610051745", older});
     rule("same version", R"({"md5": "abc", "os": "windows", "version": "2.0.1610051745"})",
          {"Checking if version 2.0.1610051745 is more recent than 2.0.1610051745", older});
@@ -202,8 +322,17 @@ void UpdateRunTest::run()
     QFETCH(QStringList, files);
 
     Sandbox sandbox;
+    manifestSigned = true;
     setup(sandbox);
-    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
+    if (!manifestSigned) {
+#ifdef Q_OS_WIN
+        QSKIP("minisign is a Linux program, which wine cannot run for a test");
+#else
+        QFAIL("minisign could not sign the manifest");
+#endif
+    }
+    const bool trustsTestKey = lines.contains("Verifying signature of updates.json ...");
+    QCOMPARE(sandbox.run(sandbox.arguments(), trustsTestKey ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE).exitCode, 0);
     replacePlaceholders(lines, sandbox);
     QCOMPARE(sandbox.logLines(), startLines(sandbox, sandbox.remoteUrl()) + lines);
     QCOMPARE(filesBelow(sandbox.updatesFolder()), files);

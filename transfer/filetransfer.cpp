@@ -2,7 +2,8 @@
 
 #include "log/logmessage.h"
 #include "transfer/digestcheck.h"
-#include "transfer/sizechecks.h"
+#include "transfer/sizecheck.h"
+#include "transfer/transferbounds.h"
 #include "transfer/stagingfile.h"
 
 #include <QFile>
@@ -34,7 +35,7 @@ bool UpdaterApp::copyLocalFile(const QString &source, const QString &destination
     // the way, so the copy is staged and verified like a network download. It goes
     // on in chunks from within transferLoop, so that a shutdown can end it.
     QFile input(source);
-    StagingFile staged(stagingFolder());
+    StagingFile staged(stagingFolder(), !expected.sha256.isEmpty());
     if (!input.open(QIODevice::ReadOnly) || !staged.open()) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
         return false;
@@ -50,13 +51,14 @@ bool UpdaterApp::copyLocalFile(const QString &source, const QString &destination
             return;
         const QByteArray chunk = input.read(chunkSize);
         if (!chunk.isEmpty()) {
-            if (!fitsSizeLimit(expected, name, staged.size() + chunk.size()))
+            if (!fitsSizeLimit(expected, name, staged.size() + chunk.size())
+                    || !withinExpectedSize(staged.size() + chunk.size(), expected.size))
                 transferLoop.exit(1);
             else if (!staged.append(chunk))
                 fail();
         } else if (!input.atEnd()) {
             fail();
-        } else if (!expected.md5.isEmpty() && !verifyDigest(staged.md5(), expected.md5)) {
+        } else if (!receivedAll(staged.size(), expected.size) || !verifyDigests(staged, expected)) {
             transferLoop.exit(1);
         } else if (!staged.commit(destination)) {
             fail();

@@ -1,6 +1,7 @@
 #include "transfer/stagingfile.h"
 
 #include "platform/durablefile.h"
+#include "transfer/sha256hash.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -10,7 +11,12 @@ const QLatin1String stagingPrefix("download-");
 const QLatin1String stagingSuffix(".part");
 }
 
-StagingFile::StagingFile(const QString &folder) : folder(folder), hash(QCryptographicHash::Md5) {}
+StagingFile::StagingFile(const QString &folder, bool withSha256)
+    : folder(folder),
+      hash(QCryptographicHash::Md5),
+      sha256Hash(withSha256 ? std::make_unique<Sha256Hash>() : nullptr)
+{
+}
 
 StagingFile::~StagingFile()
 {
@@ -34,22 +40,41 @@ bool StagingFile::open()
     return !failed;
 }
 
-bool StagingFile::append(const char *data, qint64 size)
+bool StagingFile::adopt(const QString &path, qint64 keep)
+{
+    file.remove();
+    file.setFileName(QString());
+    adopted.setFileName(path);
+    target = &adopted;
+    failed = !adopted.open(QIODevice::ReadWrite) || !adopted.resize(keep);
+    // The kept bytes are read back, so that the digests cover the whole package.
+    while (!failed && adopted.pos() < keep) {
+        const QByteArray chunk = adopted.read(1 << 20);
+        failed = chunk.isEmpty();
+        hash.addData(chunk);
+        if (sha256Hash)
+            sha256Hash->addData(chunk);
+    }
+    written = keep;
+    return !failed;
+}
+
+bool StagingFile::append(const QByteArray &bytes)
 {
     if (failed)
         return false;
-    // The digest is taken from what was handed over, not read back from disk, so a
+    // The second digest is taken on another thread while this one writes and takes
+    // the first.
+    if (sha256Hash)
+        sha256Hash->addData(bytes);
+    // The digests are taken from what was handed over, not read back from disk, so a
     // short write must fail the download here.
-    if (file.write(data, size) != size) {
+    if (target->write(bytes) != bytes.size()) {
         failed = true;
         return false;
     }
-    for (qint64 done = 0; done < size;) {
-        const int chunk = int(qMin<qint64>(size - done, 1 << 30));
-        hash.addData(data + done, chunk);
-        done += chunk;
-    }
-    written += size;
+    hash.addData(bytes);
+    written += bytes.size();
     return true;
 }
 
@@ -58,15 +83,20 @@ QString StagingFile::md5() const
     return QString::fromLatin1(hash.result().toHex());
 }
 
+QString StagingFile::sha256()
+{
+    return sha256Hash ? sha256Hash->hexResult() : QString();
+}
+
 bool StagingFile::commit(const QString &destination)
 {
-    if (failed || !flushToDisk(file))
+    if (failed || !flushToDisk(*target))
         return false;
     // Readable by whoever installs the package, like any file the updater writes.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                        | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    file.close();
-    placed = renameDurably(file.fileName(), destination);
+    target->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                           | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    target->close();
+    placed = renameDurably(target->fileName(), destination);
     return placed;
 }
 

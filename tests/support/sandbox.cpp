@@ -50,6 +50,9 @@ void Sandbox::start(QProcess &process, const QStringList &arguments, const QStri
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), temporaryFolder());
+    // Windows takes its temporary folder from these instead.
+    environment.insert(QStringLiteral("TMP"), QDir::toNativeSeparators(temporaryFolder()));
+    environment.insert(QStringLiteral("TEMP"), QDir::toNativeSeparators(temporaryFolder()));
     environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(root.path());

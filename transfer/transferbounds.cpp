@@ -1,4 +1,4 @@
-#include "transfer/sizechecks.h"
+#include "transfer/transferbounds.h"
 
 #include "log/logmessage.h"
 #include "transfer/expectedfile.h"

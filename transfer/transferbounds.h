@@ -1,9 +1,11 @@
-#ifndef SIZECHECKS_H
-#define SIZECHECKS_H
+#ifndef TRANSFERBOUNDS_H
+#define TRANSFERBOUNDS_H
 
 #include <QString>
 
 struct ExpectedFile;
+
+// The bounds a transfer must keep to before and while its bytes are staged.
 
 // Whether a file of length bytes stays within the bound that expected sets; logs the
 // refusal, naming the file by name, when it does not.
