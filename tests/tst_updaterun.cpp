@@ -1,190 +1,192 @@
+#include "support/nginxserver.h"
 #include "support/sandbox.h"
+#include "support/testcertificates.h"
 
 #include <QtTest>
 
 #include <functional>
 
-namespace {
 // Prepares the remote folder and the local one before a run.
 using Setup = std::function<void(const Sandbox &)>;
-
-void replacePlaceholders(QStringList &lines, const Sandbox &sandbox)
-{
-    lines.replaceInStrings("{remote}", sandbox.remoteUrl());
-    lines.replaceInStrings("{updates}", sandbox.updatesFolder());
-    lines.replaceInStrings("{manifestSize}", QString::number(QFileInfo(sandbox.remoteFolder() + "/pc/updates.json").size()));
-}
-}
 Q_DECLARE_METATYPE(Setup)
 
-// Whole update runs of the built updater against a folder reached through a file URL.
+// Runs of the built updater, from the command line to the files left behind, against a
+// folder reached through a file URL or served by nginx.
 class UpdateRunTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void installsNewerPackage();
     void run_data();
     void run();
 };
 
-void UpdateRunTest::installsNewerPackage()
-{
-    Sandbox sandbox;
-    const QByteArray package(200000, 'p');
-    const QByteArray digest = sandbox.publish("app-2.1.zip", package);
-
-    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
-    QStringList expected{"No update was already downloaded.",
-                         "Downloading {remote}/pc/updates.json to {updates}/updates.json",
-                         "    Finished downloading {manifestSize} bytes.",
-                         "Checking if version 2.1 is more recent than 2.0.1610051745",
-                         "Downloading {remote}/pc/app-2.1.zip to {updates}/available/app-2.1.zip",
-                         "    Verifying downloaded file ...",
-                         "    SUCCESS: MD5 hash of downloaded file is " + digest + ", as expected.",
-                         "    Finished downloading 200000 bytes."};
-    replacePlaceholders(expected, sandbox);
-    QCOMPARE(sandbox.logLines(), startLines(sandbox, sandbox.remoteUrl()) + expected);
-    QCOMPARE(filesBelow(sandbox.updatesFolder()), (QStringList{"available/app-2.1.zip", "updater.log", "updates.json"}));
-    QCOMPARE(readFile(sandbox.availableFolder() + "/app-2.1.zip"), package);
-
-    // The log grows across runs, and the waiting package latches every later run
-    // until an installer takes it away.
-    const QByteArray firstLog = sandbox.logBytes();
-    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
-    QVERIFY(sandbox.logBytes().startsWith(firstLog));
-    const QStringList secondRun = QString::fromLatin1(sandbox.logBytes().mid(firstLog.size()))
-            .split('\n', Qt::SkipEmptyParts).mid(2);
-    QCOMPARE(secondRun, startLines(sandbox, sandbox.remoteUrl())
-             + QStringList{"Previously installed updates are yet to be installed."});
-    QCOMPARE(sandbox.availableFiles(), QStringList{"app-2.1.zip"});
-}
-
 void UpdateRunTest::run_data()
 {
+    // In arguments, output and log, LOCAL stands for the local folder and REMOTE for the remote
+    // base; in log also MANIFEST for the manifest's size. output is compared whole when it is
+    // empty or ends a line, else it need only be contained. No files: no updates folder at all.
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<Setup>("setup");
-    QTest::addColumn<QStringList>("lines"); // after the start lines
-    QTest::addColumn<QStringList>("files"); // below the updates folder afterwards
+    QTest::addColumn<QString>("server"); // file, http or https
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QStringList>("files");
 
-    const QStringList manifest{"No update was already downloaded.",
-                               "Downloading {remote}/pc/updates.json to {updates}/updates.json"};
-    const QStringList offered = manifest + QStringList{"    Finished downloading {manifestSize} bytes.",
-                                                       "Checking if version 2.1 is more recent than 2.0.1610051745"};
-    const QString downloadingApp = QStringLiteral("Downloading {remote}/pc/app.zip to {updates}/available/app.zip");
-    const QString verifying = QStringLiteral("    Verifying downloaded file ...");
-    const QString verified = "    SUCCESS: MD5 hash of downloaded file is " + md5Hex("new") + ", as expected.";
+    const auto row = [](const char *name, const QStringList &arguments, int exitCode, const QString &output,
+                        const QStringList &log = {}, const QStringList &files = {}) {
+        QTest::newRow(name) << arguments << Setup([](const Sandbox &) {}) << "file" << exitCode << output << log << files;
+    };
+    row("no arguments", {}, 2, "Local path for updater not set.\n");
+    row("local only", {"--localPath", "LOCAL"}, 2, "Remote path for updater not set.\n");
+    row("unknown option", {"--bogus"}, 1, "Cannot parse arguments: Unknown option 'bogus'.\n");
+    row("shutdown with paths", {"--shutdown", "--localPath", "LOCAL", "--remotePath", "REMOTE"}, 0, "");
+    row("help", {"--help"}, 0, "Software updater for Orvella Pelmara.");
+    row("version", {"--version"}, 0, "Software Updater 2.0.1610051745\n");
+    row("local folder missing", {"--localPath", "LOCAL/nowhere", "--remotePath", "REMOTE"}, 0,
+        "Local path (LOCAL/nowhere) doesnt exist.\n");
+    row("ftp", {"--localPath", "LOCAL", "--remotePath", "ftp://127.0.0.1/x"}, 0, "",
+        {"Unsupported protocol used for remote path ftp. Supported protocols are http,https,file"}, {"updater.log"});
+    // Followed by "/pc/", it would read as the host "pc".
+    row("http:/", {"--localPath", "LOCAL", "--remotePath", "http:/"}, 0, "", {"Remote path http:/ is not valid"},
+        {"updater.log"});
+
+    const QStringList start{"Orvella Software Updater Version 2.0.1610051745.", "  Using local path at LOCAL/updates",
+                            "  Using remote path at REMOTE/pc/", "Checking for downloaded updates in LOCAL/updates/available"};
+    const QStringList manifest = start + QStringList{"No update was already downloaded.",
+                                                     "Downloading REMOTE/pc/updates.json to LOCAL/updates/updates.json"};
+    const QStringList offered = manifest + QStringList{"    Finished downloading MANIFEST bytes.",
+                                                       "Checking if version 2.1 is more recent than 2.0.1610051745",
+                                                       "Downloading REMOTE/pc/app.zip to LOCAL/updates/available/app.zip",
+                                                       "    Verifying downloaded file ..."};
     const QString failed = QStringLiteral("    Updates could not be downloaded properly. "
                                           "Deleting partially downloaded files to try again.");
-    const QStringList installed = offered + QStringList{downloadingApp, verifying, verified,
-                                                        "    Finished downloading 3 bytes."};
+    const QStringList installed = offered + QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex("new")
+                                                                + ", as expected.", "    Finished downloading 3 bytes."};
     const QStringList withApp{"available/app.zip", "updater.log", "updates.json"};
     const QStringList withManifest{"updater.log", "updates.json"};
-
-    QTest::newRow("waiting file, even empty, stops the run")
-            << Setup([](const Sandbox &sandbox) { writeFile(sandbox.availableFolder() + "/anything.bin", ""); })
-            << QStringList{"Previously installed updates are yet to be installed."}
-            << QStringList{"available/anything.bin", "updater.log"};
-    QTest::newRow("subfolder does not stop the run")
-            << Setup([](const Sandbox &sandbox) {
-                   sandbox.publish("app.zip", "new");
-                   QDir().mkpath(sandbox.availableFolder() + "/leftover");
-               }) << installed << withApp;
-    QTest::newRow("unfinished downloads are removed")
-            << Setup([](const Sandbox &sandbox) {
-                   sandbox.publish("app.zip", "new");
-                   writeFile(sandbox.updatesFolder() + "/cache/download-Ab12Cd.part", "half");
-                   writeFile(sandbox.updatesFolder() + "/cache/notes.txt", "");
-               }) << installed << QStringList{"available/app.zip", "cache/notes.txt", "updater.log", "updates.json"};
-    QTest::newRow("digest mismatch empties the available folder")
-            << Setup([](const Sandbox &sandbox) {
-                   sandbox.publish("app.zip", "as published");
-                   sandbox.putRemote("app.zip", "damaged on the share");
-                   // Below a subfolder it does not stop the run, but a failure clears it.
-                   writeFile(sandbox.availableFolder() + "/older/part.bin", "left over");
-               })
-            << offered + QStringList{downloadingApp, verifying,
-                                     "    FAILURE: MD5 hash of downloaded file was " + md5Hex("damaged on the share")
-                                             + ", which is distinct from the expected " + md5Hex("as published") + ".",
-                                     failed}
-            << withManifest;
-    // A file where the available folder belongs cannot take a package, whoever runs the test.
-    QTest::newRow("available folder not writable")
-            << Setup([](const Sandbox &sandbox) {
-                   sandbox.publish("app.zip", "new");
-                   writeFile(sandbox.availableFolder(), "not a folder");
-               })
-            << offered + QStringList{downloadingApp, verifying, verified, "    ERROR: Cloud not store downloaded file.", failed}
-            << QStringList{"available", "updater.log", "updates.json"};
+    const auto update = [](const char *name, const Setup &setup, const QStringList &log, const QStringList &files,
+                           const QString &server = "file") {
+        QTest::newRow(name) << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"} << setup << server << 0
+                            << "" << log << files;
+    };
+    const QByteArray large(200000, 'p');
+    update("whole update after an earlier run", [large](const Sandbox &sandbox) {
+        sandbox.publish("app.zip", large);
+        writeFile(sandbox.updatesFolder() + "/updater.log", "earlier run\n");
+    }, QStringList{"earlier run"} + offered + QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex(large)
+                                                                 + ", as expected.", "    Finished downloading 200000 bytes."},
+           withApp);
+    update("waiting file, even empty, stops the run",
+           [](const Sandbox &sandbox) { writeFile(sandbox.availableFolder() + "/anything.bin", ""); },
+           start + QStringList{"Previously installed updates are yet to be installed."},
+           {"available/anything.bin", "updater.log"});
+    update("subfolder does not stop the run", [](const Sandbox &sandbox) {
+        sandbox.publish("app.zip", "new");
+        QDir().mkpath(sandbox.availableFolder() + "/leftover");
+    }, installed, withApp);
+    update("unfinished downloads are removed", [](const Sandbox &sandbox) {
+        sandbox.publish("app.zip", "new");
+        writeFile(sandbox.updatesFolder() + "/cache/download-Ab12Cd.part", "half");
+        writeFile(sandbox.updatesFolder() + "/cache/notes.txt", "");
+    }, installed, {"available/app.zip", "cache/notes.txt", "updater.log", "updates.json"});
+    update("digest mismatch empties the available folder", [](const Sandbox &sandbox) {
+        sandbox.publish("app.zip", "as published");
+        sandbox.putRemote("app.zip", "damaged on the share");
+        // Below a subfolder it does not stop the run, but a failure clears it.
+        writeFile(sandbox.availableFolder() + "/older/part.bin", "left over");
+    }, offered + QStringList{"    FAILURE: MD5 hash of downloaded file was " + md5Hex("damaged on the share")
+                                     + ", which is distinct from the expected " + md5Hex("as published") + ".", failed},
+           withManifest);
     // A copy from an earlier run must not be evaluated again.
-    QTest::newRow("missing manifest")
-            << Setup([](const Sandbox &sandbox) {
-                   writeFile(sandbox.updatesFolder() + "/updates.json",
-                             R"({"md5": "abc", "os": "windows", "version": "3", "package": "old.zip"})");
-               })
-            << manifest + QStringList{"    ERROR: Cloud not store downloaded file.", "Could not open updates.json for reading"}
-            << QStringList{"updater.log"};
-    for (const char *name : {"../../escaped.zip", "/tmp/escaped.zip", "..\\escaped.zip", "C:escaped.zip"}) {
-        QTest::newRow(name) << Setup([name](const Sandbox &sandbox) {
-            sandbox.putRemote("escaped.zip", "payload");
-            const QJsonObject offer{{"md5", QString::fromLatin1(md5Hex("payload"))}, {"os", "windows"},
-                                    {"version", "3"}, {"package", name}};
-            sandbox.putRemote("updates.json", QJsonDocument(offer).toJson());
-        }) << manifest + QStringList{"    Finished downloading {manifestSize} bytes.",
-                                     "Checking if version 3 is more recent than 2.0.1610051745",
-                                     "    ERROR: Package name " + QString::fromLatin1(name) + " is not allowed.", failed}
-           << withManifest;
-    }
+    update("missing manifest", [](const Sandbox &sandbox) {
+        writeFile(sandbox.updatesFolder() + "/updates.json", R"({"md5": "abc", "os": "windows", "version": "3", "package": "a"})");
+    }, manifest + QStringList{"    ERROR: Cloud not store downloaded file.", "Could not open updates.json for reading"},
+           {"updater.log"});
 
-    const auto rule = [manifest, withManifest](const char *name, const QByteArray &text, const QStringList &lines) {
-        QTest::newRow(name) << Setup([text](const Sandbox &sandbox) { sandbox.putRemote("updates.json", text); })
-                            << manifest + QStringList{QStringLiteral("    Finished downloading %1 bytes.").arg(text.size())}
-                                       + lines
-                            << withManifest;
+    const auto rule = [&](const char *name, const QByteArray &text, const QStringList &lines) {
+        update(name, [text](const Sandbox &sandbox) { sandbox.putRemote("updates.json", text); },
+               manifest + QStringList{"    Finished downloading MANIFEST bytes."} + lines, withManifest);
     };
     const QString older = "The most recent update has already been installed. No updates found.";
     const QString notWindows = "Target OS for the update is not compatible.";
     const QString noDigest = "Updates.json does not report MD5 hash for its package. Without MD5 hash, we cannot download updates!";
     QJsonParseError notJson;
     QJsonDocument::fromJson("this is no JSON", &notJson);
-    QJsonParseError emptyFile;
-    QJsonDocument::fromJson("", &emptyFile);
     rule("not JSON", "this is no JSON", {"Error parsing updates.json: " + notJson.errorString()});
-    rule("empty file", "", {"Error parsing updates.json: " + emptyFile.errorString()});
     rule("array", "[1, 2]", {"No update information was found in updates.json"});
-    rule("empty object", "{}", {"No update information was found in updates.json"});
     rule("digest checked before os", R"({"os": "linux", "version": "3"})", {noDigest});
     rule("numeric digest", R"({"md5": 5, "os": "windows", "version": "3"})", {noDigest});
-    rule("os absent", R"({"md5": "abc", "version": "3"})", {notWindows});
     rule("os capitalised", R"({"md5": "abc", "os": "Windows", "version": "3"})", {notWindows});
     rule("os version rule", R"({"md5": "abc", "os": "windows", "compatible_os_version": "7", "version": "3"})",
          {"Checking if current OS is same as Windows-7", "Target OS Version is not compatible."});
-    rule("or newer admits unknown Windows",
-         R"({"md5": "abc", "os": "windows", "compatible_os_version": "10+", "version": "2.0.1"})",
+    rule("or newer admits unknown Windows", R"({"md5": "abc", "os": "windows", "compatible_os_version": "10+", "version": "2.0.1"})",
          {"Checking if current OS is more recent or same as Windows-10",
           "Checking if version 2.0.1 is more recent than 2.0.1610051745", older});
     rule("same version", R"({"md5": "abc", "os": "windows", "version": "2.0.1610051745"})",
          {"Checking if version 2.0.1610051745 is more recent than 2.0.1610051745", older});
-    rule("numeric version", R"({"md5": "abc", "os": "windows", "version": 3})",
-         {"Checking if version  is more recent than 2.0.1610051745", older});
     rule("no package", R"({"md5": "abc", "os": "windows", "compatible_os_version": "any", "version": "2.x"})",
          {"Checking if version 2.x is more recent than 2.0.1610051745"});
+    rule("escaping package", "{\"md5\": \"" + md5Hex("payload") + R"(", "os": "windows", "version": "3", "package": "../../escaped.zip"})",
+         {"Checking if version 3 is more recent than 2.0.1610051745", "    ERROR: Package name ../../escaped.zip is not allowed.", failed});
+
+    const QByteArray package(300000, 'p');
+    QStringList overHttp = offered;
+    overHttp.insert(start.size() + 2, "    [100 %] Downloaded MANIFEST / MANIFEST bytes");
+    overHttp.insert(overHttp.size() - 1, "    [100 %] Downloaded 300000 / 300000 bytes");
+    update("http", [package](const Sandbox &sandbox) { sandbox.publish("app.zip", package); },
+           overHttp + QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex(package) + ", as expected.",
+                                  "    Finished downloading 300000 bytes."}, withApp, "http");
+    update("self-signed https", [](const Sandbox &sandbox) { sandbox.publish("app.zip", "new"); },
+           manifest + QStringList{"    TLS ERROR: The certificate is self-signed, and untrusted",
+                                  "    ERROR: (6) SSL handshake failed", "Could not open updates.json for reading"},
+           {"updater.log"}, "https");
 }
 
 void UpdateRunTest::run()
 {
+    QFETCH(QStringList, arguments);
     QFETCH(Setup, setup);
-    QFETCH(QStringList, lines);
+    QFETCH(QString, server);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QStringList, log);
     QFETCH(QStringList, files);
 
     Sandbox sandbox;
     setup(sandbox);
-    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
-    replacePlaceholders(lines, sandbox);
-    QCOMPARE(sandbox.logLines(), startLines(sandbox, sandbox.remoteUrl()) + lines);
+    NginxServer nginx(sandbox.remoteFolder());
+    TestCertificates certificates;
+    if (server == "https") {
+        QVERIFY(certificates.create(sandbox.path(), true));
+        nginx.enableHttps(certificates.certificateFile, certificates.keyFile);
+    }
+    QVERIFY(server == "file" || nginx.start());
+    const QString remote = server == "file" ? sandbox.remoteUrl() : server == "http" ? nginx.httpUrl() : nginx.httpsUrl();
+    for (QStringList *texts : {&arguments, &log})
+        texts->replaceInStrings("LOCAL", sandbox.localFolder()).replaceInStrings("REMOTE", remote);
+    log.replaceInStrings("MANIFEST", QString::number(QFileInfo(sandbox.remoteFolder() + "/pc/updates.json").size()));
+    output.replace("LOCAL", sandbox.localFolder());
+
+    const Sandbox::Result result = sandbox.run(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    if (output.isEmpty() || output.endsWith('\n'))
+        QCOMPARE(QString::fromLocal8Bit(result.output), output);
+    else
+        QVERIFY2(QString::fromLocal8Bit(result.output).contains(output), result.output);
+    QCOMPARE(sandbox.logLines(), log);
     QCOMPARE(filesBelow(sandbox.updatesFolder()), files);
+    QCOMPARE(QFileInfo::exists(sandbox.updatesFolder()), !files.isEmpty());
+    // A package is the published one, and readable by whoever installs it.
+    for (const QString &name : QDir(sandbox.availableFolder()).entryList(QDir::Files)) {
+        QCOMPARE(readFile(sandbox.availableFolder() + '/' + name), readFile(sandbox.remoteFolder() + "/pc/" + name));
+        QVERIFY(QFileInfo(sandbox.availableFolder() + '/' + name).permission(QFile::ReadOther));
+    }
     // Nothing a manifest names reaches outside the available folder.
     QVERIFY(!QFileInfo::exists(sandbox.localFolder() + "/escaped.zip"));
-    QVERIFY(!QFileInfo::exists("/tmp/escaped.zip"));
+    // The lock file and the control channel go with the process, whatever the outcome.
+    QCOMPARE(QDir(sandbox.temporaryFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
 QTEST_GUILESS_MAIN(UpdateRunTest)
