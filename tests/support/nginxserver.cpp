@@ -8,7 +8,6 @@
 #include <QThread>
 
 namespace {
-
 quint16 freeLoopbackPort()
 {
     QTcpServer probe;
@@ -21,7 +20,6 @@ bool accepts(quint16 port)
     socket.connectToHost(QHostAddress::LocalHost, port);
     return socket.waitForConnected(200);
 }
-
 }
 
 NginxServer::NginxServer(const QString &rootFolder) : root(QFileInfo(rootFolder).absoluteFilePath()) {}
@@ -31,10 +29,9 @@ NginxServer::~NginxServer()
     if (process.state() == QProcess::NotRunning)
         return;
     process.terminate();
-    if (!process.waitForFinished(10000)) {
+    if (!process.waitForFinished(10000))
         process.kill();
-        process.waitForFinished();
-    }
+    process.waitForFinished();
 }
 
 void NginxServer::enableHttps(const QString &certificateFile, const QString &keyFile)
@@ -50,15 +47,12 @@ bool NginxServer::start()
         httpPort = freeLoopbackPort();
         httpsPort = certificate.isEmpty() ? 0 : freeLoopbackPort();
         QFile file(prefix.filePath(QStringLiteral("nginx.conf")));
-        const QByteArray text = configuration().toUtf8();
-        if (!prefix.isValid() || httpPort == 0 || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-                || file.write(text) != text.size())
+        if (!prefix.isValid() || httpPort == 0 || !file.open(QIODevice::WriteOnly) || file.write(configuration().toUtf8()) < 0)
             return false;
         file.close();
         process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(QStringLiteral("nginx"), {QStringLiteral("-p"), prefix.path() + QLatin1Char('/'),
-                                                QStringLiteral("-c"), file.fileName(),
-                                                QStringLiteral("-e"), prefix.filePath(QStringLiteral("error.log"))});
+        process.start(QStringLiteral("nginx"), {QStringLiteral("-p"), prefix.path() + QLatin1Char('/'), QStringLiteral("-c"),
+                                                file.fileName(), QStringLiteral("-e"), prefix.filePath(QStringLiteral("error.log"))});
         const QDeadlineTimer deadline(10000);
         while (process.waitForStarted() && !deadline.hasExpired() && process.state() == QProcess::Running) {
             if (accepts(httpPort) && (httpsPort == 0 || accepts(httpsPort)))
@@ -80,14 +74,10 @@ QString NginxServer::configuration() const
     return QStringLiteral(
                    "daemon off; master_process off; pid \"%1/nginx.pid\"; error_log \"%1/error.log\";\n"
                    "events { worker_connections 64; }\n"
-                   "http {\n"
-                   "    access_log off; sendfile on;\n"
+                   "http { access_log off; sendfile on; default_type application/octet-stream;\n"
                    "    client_body_temp_path \"%1/body\"; proxy_temp_path \"%1/proxy\";\n"
                    "    fastcgi_temp_path \"%1/fastcgi\"; uwsgi_temp_path \"%1/uwsgi\"; scgi_temp_path \"%1/scgi\";\n"
-                   "    types { application/json json; }\n"
-                   "    default_type application/octet-stream;\n"
-                   "    server { listen 127.0.0.1:%2; %3 root \"%4\"; }\n"
-                   "}\n")
+                   "    server { listen 127.0.0.1:%2; %3 root \"%4\"; } }\n")
             .arg(prefix.path()).arg(httpPort).arg(tls, root);
 }
 
