@@ -10,6 +10,8 @@ trap 'rm -rf "$scratch"' EXIT
 (cd "$root" && git ls-files -z | xargs -0 cp --parents -t "$scratch")
 cmake -S "$scratch" -B "$scratch/build" -G Ninja -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld >/dev/null &&
     cmake --build "$scratch/build" -j2 >/dev/null || { echo "the unchanged project does not build"; exit 2; }
+fast_tests() { ctest --test-dir "$scratch/build" -j2 -LE slow --timeout 120 "$@" >"$scratch/ctest.log" 2>&1; }
+fast_tests || { cat "$scratch/ctest.log"; echo "the tests fail on the unchanged project"; exit 2; }
 
 declare -A count=()
 missed=()
@@ -28,7 +30,7 @@ EOF
         outcome=stale
     elif ! cmake --build "$scratch/build" -j2 >"$scratch/build.log" 2>&1; then
         outcome=broken
-    elif ctest --test-dir "$scratch/build" -j2 -LE slow --timeout 120 --stop-on-failure >"$scratch/ctest.log" 2>&1; then
+    elif fast_tests --stop-on-failure; then
         outcome=missed
         missed+=("$name")
     else
