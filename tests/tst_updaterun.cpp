@@ -177,7 +177,9 @@ void UpdateRunTest::run()
         QVERIFY2(QString::fromLocal8Bit(result.output).contains(output), result.output);
     QCOMPARE(sandbox.logLines(), log);
     QCOMPARE(filesBelow(sandbox.updatesFolder()), files);
+    // Once there is an updates folder, its available and cache folders stay, emptied or not.
     QCOMPARE(QFileInfo::exists(sandbox.updatesFolder()), !files.isEmpty());
+    QCOMPARE(QFileInfo(sandbox.availableFolder()).isDir() && QFileInfo(sandbox.updatesFolder() + "/cache").isDir(), !files.isEmpty());
     // A package is the published one, and readable by whoever installs it.
     for (const QString &name : QDir(sandbox.availableFolder()).entryList(QDir::Files)) {
         QCOMPARE(readFile(sandbox.availableFolder() + '/' + name), readFile(sandbox.remoteFolder() + "/pc/" + name));
