@@ -84,7 +84,7 @@ void SingleInstanceTest::ownerCarriesOn()
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, message);
     QFETCH(QByteArray, logged);
-    QVERIFY(startOwner(owner, 50));
+    QVERIFY(startOwner(owner, 100));
 
     if (client) {
         QLocalSocket socket;
