@@ -18,7 +18,6 @@ private slots:
     void ownerCarriesOn_data();
     void ownerCarriesOn();
     void killedOwnerIsTakenOverAndShutDown();
-    void lockOutlastsStaleTime();
 
 private:
     // Starts an owner whose package takes 16 drips this far apart, and waits until it downloads.
@@ -145,24 +144,6 @@ void SingleInstanceTest::killedOwnerIsTakenOverAndShutDown()
     QCOMPARE(lines.mid(lines.indexOf("Received LOCAL SOCKET connection")),
              (QStringList{"Received LOCAL SOCKET connection", "Received LOCAL SOCKET message: shutdown"}));
     QCOMPARE(filesBelow(sandbox->updatesFolder()), (QStringList{"updater.log", "updates.json"}));
-}
-
-// A download that has run for longer than QLockFile's default stale time of 30 seconds
-// must still keep a second updater out. ctest runs it on its own, labelled slow.
-void SingleInstanceTest::lockOutlastsStaleTime()
-{
-    if (qEnvironmentVariableIsEmpty("UPDATER_SLOW_TESTS"))
-        QSKIP("Takes 40 seconds; set UPDATER_SLOW_TESTS to run it");
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(startOwner(owner, 2400));
-    QTest::qWait(int(qMax<qint64>(0, 32000 - clock.elapsed())));
-    QCOMPARE(owner.state(), QProcess::Running);
-    QCOMPARE(sandbox->run(sandbox->arguments(server.url(QString()).toString())).exitCode, 0);
-    QTRY_COMPARE_WITH_TIMEOUT(owner.state(), QProcess::NotRunning, 30000);
-    QVERIFY(clock.elapsed() > 35000);
-    QCOMPARE(sandbox->availableFiles(), QStringList{"app.zip"});
-    QCOMPARE(sandbox->logBytes().count("Orvella Software Updater Version"), 1);
 }
 
 QTEST_GUILESS_MAIN(SingleInstanceTest)
