@@ -1,3 +1,4 @@
+#include "app/trustedkeys.h"
 #include "app/updaterapp.h"
 
 int main(int argc, char *argv[])
@@ -5,6 +6,7 @@ int main(int argc, char *argv[])
     int result;
     {
         UpdaterApp app(argc, argv);
+        app.setTrustedKeys(trustedKeys());
         result = app.run();
     }
     return result;

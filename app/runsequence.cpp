@@ -74,6 +74,11 @@ int UpdaterApp::run()
     if (!folder.exists(QStringLiteral("cache")))
         folder.mkdir(QStringLiteral("cache"));
     setLocalPath(folder.absolutePath());
+    if (!lockUpdatesFolder()) {
+        updaterLog().info("Another updater is working in %s.", qUtf8Printable(localPath));
+        return 0;
+    }
+    // Only now: without the lock they could be another updater's downloads.
     removeStagingFiles(stagingFolder());
 
     const QString remotePathValue = parser.value(remotePathOption);

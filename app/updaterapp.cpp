@@ -5,6 +5,7 @@
 #include "update/updaterversion.h"
 
 #include <QLockFile>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QSslError>
 
@@ -23,6 +24,11 @@ UpdaterApp::UpdaterApp(int &argc, char **argv)
 
     acquireInstanceGuard();
 
+    // Many company networks reach the internet only through a proxy. The system's
+    // settings are asked for on purpose, whatever Qt was built to do by default; a
+    // proxy that wants credentials gets none, and fails the transfer.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+
     // Certificate problems are never ignored: whoever could answer in the server's
     // place would choose what gets installed. Qt then fails the reply.
     connect(&networkManager, &QNetworkAccessManager::sslErrors, this,
@@ -38,6 +44,8 @@ UpdaterApp::UpdaterApp(int &argc, char **argv)
 
 UpdaterApp::~UpdaterApp()
 {
+    // The updates folder first: whoever takes the instance lock next finds it free.
+    updatesFolderLock.reset();
     releaseInstanceGuard();
     delete instanceLock;
     // From here on the members go; a message that still arrives has nowhere to go.

@@ -6,9 +6,12 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include "transfer/expectedfile.h"
+
+#include <memory>
 
 class QLocalServer;
 class QLockFile;
@@ -37,6 +40,10 @@ public:
 
     void clearAvailableUpdates();
 
+    // The minisign public keys ("RW...") that updates.json must be signed with; with
+    // none, an unsigned manifest is taken as before.
+    void setTrustedKeys(const QStringList &keys) { trustedKeys = keys; }
+
 private slots:
     void checkForUpdates();
     void onNewConnection();
@@ -45,9 +52,11 @@ private slots:
 private:
     void acquireInstanceGuard();
     void releaseInstanceGuard();
+    bool lockUpdatesFolder();
 
     void fetchUpdateManifest();
     void evaluateUpdateManifest();
+    bool verifyManifestSignature(const QByteArray &manifest);
     bool downloadPackage(const QJsonObject &manifest);
     bool downloadItem(const QJsonObject &manifest, const QString &key, bool verify);
 
@@ -66,6 +75,9 @@ private:
     QNetworkAccessManager networkManager;
     QLocalServer *localServer;
     QEventLoop transferLoop;
+    QStringList trustedKeys;
+    // Held from before the first look at the available folder until the run ends.
+    std::unique_ptr<QLockFile> updatesFolderLock;
 };
 
 #endif

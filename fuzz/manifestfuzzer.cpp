@@ -28,9 +28,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray text(reinterpret_cast<const char *>(data), int(size));
-    bool accepts[6];
+    bool accepts[12];
     QString rule;
-    for (int rank = 0; rank <= 5; ++rank) {
+    for (int rank = 0; rank <= 11; ++rank) {
+        // The upper half of the ranks runs as an updater that trusts signing keys.
+        const bool signedUpdates = rank > 5;
         QJsonObject offer;
         {
             // Qt 5.15's JSON parser loses the earlier value of a key that comes twice
@@ -38,12 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             // per run in the updater, and Qt's to mend. Its stacks end inside Qt, so no
             // suppression can name it; leaks are looked for in the rest of the chain.
             const __lsan::ScopedDisabler qtJsonParser;
-            accepts[rank] = acceptUpdateManifest(text, runningVersion, offer, [rank] { return rank; });
+            accepts[rank] = acceptUpdateManifest(text, runningVersion, signedUpdates, offer, [rank] { return rank % 6; });
         }
         expect(accepts[rank] != offer.isEmpty(), "exactly an accepted manifest makes an offer");
         if (!accepts[rank])
             continue;
         expect(!offer.value(ManifestKey::md5).toString().isEmpty(), "an offer has a digest");
+        expect(!signedUpdates || (offer.value(ManifestKey::sha256).toString().size() == 64 && statedPackageSize(offer) >= 0),
+               "a signed offer pins its package with SHA-256 and size");
+        expect(statedPackageSize(offer) >= -1, "an offer states no negative size");
         expect(offer.value(ManifestKey::os) == QJsonValue(manifestTargetOs), "an offer is for Windows");
         expect(compareVersions(offer.value(ManifestKey::version).toString(), runningVersion) == 1,
                "an offer is more recent than the running version");

@@ -30,8 +30,11 @@ void UpdaterApp::onReadyRead()
         clearAvailableUpdates();
         QCoreApplication::quit();
     }
-    // One message per connection: whatever the client sends later is never read.
+    // One message per connection: whatever the client sends later is never read, and
+    // the connection is closed so that it cannot pile up unread either.
     QObject::disconnect(socket, nullptr, nullptr, nullptr);
+    socket->abort();
+    socket->deleteLater();
 }
 
 bool UpdaterApp::sendMessage(const QString &text)

@@ -18,12 +18,14 @@ QString description()
             "  0  published; with --verify, an updater of version %1 would install the update\n"
             "  1  the command line is wrong\n"
             "  2  refused: the version, the Windows version rule, the package or its name\n"
-            "  3  refused: the published version is as recent, or a package of that name with\n"
-            "     other bytes is published (--force publishes anyway)\n"
+            "  3  refused: updaters of version %1 or the published version are as recent, or\n"
+            "     a package of that name with other bytes is published (--force publishes anyway)\n"
             "  4  reading or writing DIR failed\n"
             "  5  --verify: an updater of version %1 would not install an update\n"
+            "  6  minisign could not sign the manifest\n"
             "Only a run that exits with 0 leaves DIR changed, but for one case: a package\n"
-            "replaced with --force stays replaced when the manifest cannot be written.")
+            "replaced with --force, and a signature, stay replaced when the manifest cannot\n"
+            "be written.")
             .arg(updaterVersion);
 }
 }
@@ -45,14 +47,22 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
             QStringLiteral("The Windows versions the update is for: any, 7, 8, 8.1 or 10, optionally followed by + (or more recent) or - (or older)."),
             QStringLiteral("RULE"));
     const QCommandLineOption forceOption(QStringLiteral("force"),
-            QStringLiteral("Publish even when V is not more recent than the published version, or replace a published package of the same name."));
+            QStringLiteral("Publish even when V is not more recent than the updater's own or the published version, or replace a published package of the same name."));
     const QCommandLineOption verifyOption(QStringLiteral("verify"),
             QStringLiteral("Instead of publishing, check the published manifest and package as an updater of version %1 would.")
                     .arg(updaterVersion));
+    const QCommandLineOption signKeyOption(QStringLiteral("sign-key"),
+            QStringLiteral("Sign updates.json with minisign and this secret key (made with minisign -G); "
+                           "minisign asks for its password, if it has one."),
+            QStringLiteral("FILE"));
+    const QCommandLineOption publicKeyOption(QStringLiteral("public-key"),
+            QStringLiteral("With --verify: check the signature of updates.json against this minisign public key "
+                           "(the RW... text, or a .pub file), as an updater that trusts it does."),
+            QStringLiteral("KEY"));
     const QCommandLineOption toolVersionOption({QStringLiteral("v"), QStringLiteral("tool-version")},
             QStringLiteral("Displays the tool's version information."));
     parser.addOptions({remoteOption, packageOption, versionOption, osVersionOption, forceOption,
-                       verifyOption, toolVersionOption});
+                       signKeyOption, verifyOption, publicKeyOption, toolVersionOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
 
     if (!parser.parse(arguments)) {
@@ -76,13 +86,19 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
     command.remoteDir = parser.value(remoteOption);
     command.verify = parser.isSet(verifyOption);
     if (command.verify) {
-        for (const QCommandLineOption &option : {packageOption, versionOption, osVersionOption, forceOption}) {
+        for (const QCommandLineOption &option : {packageOption, versionOption, osVersionOption, forceOption,
+                                                 signKeyOption}) {
             if (parser.isSet(option)) {
                 printProblem(QStringLiteral("--verify only checks; it takes no --%1.").arg(option.names().first()));
                 return false;
             }
         }
+        command.publicKey = parser.value(publicKeyOption);
         return true;
+    }
+    if (parser.isSet(publicKeyOption)) {
+        printProblem(QStringLiteral("--public-key only goes with --verify (see --help)."));
+        return false;
     }
     if (!parser.isSet(packageOption) || !parser.isSet(versionOption)) {
         printProblem(QStringLiteral("Publishing needs --package FILE and --version V (see --help)."));
@@ -93,5 +109,6 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
     command.hasOsRule = parser.isSet(osVersionOption);
     command.osRule = parser.value(osVersionOption);
     command.force = parser.isSet(forceOption);
+    command.signKeyPath = parser.value(signKeyOption);
     return true;
 }

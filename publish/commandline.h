@@ -9,12 +9,14 @@ struct PublishCommand
 {
     QString remoteDir;
     bool verify = false;
+    QString publicKey; // only for --verify: a minisign public key, or a .pub file
     // Only for publishing:
     QString packagePath;
     QString version;
     QString osRule;
     bool hasOsRule = false;
     bool force = false;
+    QString signKeyPath;
 };
 
 // Reads the command line. Help and the tool's version are shown here and end the

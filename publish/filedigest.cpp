@@ -1,5 +1,7 @@
 #include "publish/filedigest.h"
 
+#include "transfer/sha256hash.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -17,6 +19,7 @@ bool digestFile(const QString &path, FileDigest &digest, QString &error,
         return false;
     }
     QCryptographicHash hash(QCryptographicHash::Md5);
+    Sha256Hash sha256;
     qint64 size = 0;
     while (!file.atEnd()) {
         const QByteArray chunk = file.read(1 << 16);
@@ -27,9 +30,11 @@ bool digestFile(const QString &path, FileDigest &digest, QString &error,
         if (consume && !consume(chunk))
             return false;
         hash.addData(chunk);
+        sha256.addData(chunk);
         size += chunk.size();
     }
     digest.size = size;
     digest.md5 = QString::fromLatin1(hash.result().toHex());
+    digest.sha256 = sha256.hexResult();
     return true;
 }

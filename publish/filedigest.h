@@ -6,13 +6,18 @@
 
 #include <functional>
 
-// A file's size and MD5 digest in lower-case hex, the form the manifest states.
+// A file's size and its MD5 and SHA-256 digests in lower-case hex, the form the
+// manifest states.
 struct FileDigest
 {
     qint64 size = 0;
     QString md5;
+    QString sha256;
 
-    bool operator==(const FileDigest &other) const { return size == other.size && md5 == other.md5; }
+    bool operator==(const FileDigest &other) const
+    {
+        return size == other.size && md5 == other.md5 && sha256 == other.sha256;
+    }
     bool operator!=(const FileDigest &other) const { return !(*this == other); }
 };
 

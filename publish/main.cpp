@@ -17,5 +17,5 @@ int main(int argc, char *argv[])
     PublishCommand command;
     if (!parseCommandLine(QCoreApplication::arguments(), command))
         return UsageError;
-    return command.verify ? verifyPublishedUpdate(command.remoteDir) : publishUpdate(command);
+    return command.verify ? verifyPublishedUpdate(command.remoteDir, command.publicKey) : publishUpdate(command);
 }

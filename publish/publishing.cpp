@@ -5,9 +5,12 @@
 #include "publish/filedigest.h"
 #include "publish/logcapture.h"
 #include "publish/remotefolder.h"
+#include "publish/signing.h"
 #include "update/manifestkeys.h"
+#include "update/minisign.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
+#include "update/updaterversion.h"
 #include "update/versioncompare.h"
 
 #include <QDir>
@@ -82,6 +85,8 @@ bool copyPackage(const QString &source, const QString &destination, const FileDi
 QByteArray manifestText(const PublishCommand &command, const QString &packageName, const FileDigest &digest)
 {
     QJsonObject manifest{{ManifestKey::md5, digest.md5},
+                         {ManifestKey::sha256, digest.sha256},
+                         {ManifestKey::size, double(digest.size)},
                          {ManifestKey::os, manifestTargetOs},
                          {ManifestKey::version, command.version},
                          {ManifestKey::package, packageName}};
@@ -90,7 +95,14 @@ QByteArray manifestText(const PublishCommand &command, const QString &packageNam
     return QJsonDocument(manifest).toJson(QJsonDocument::Indented);
 }
 
-bool writeManifest(const QString &path, const QByteArray &text, QString &error)
+bool isNewerThanUpdaters(const QString &version)
+{
+    LogCapture quiet;
+    return compareVersions(version, updaterVersion) > 0;
+}
+
+// Writes under a temporary name beside path, renamed into place when complete.
+bool writeWhole(const QString &path, const QByteArray &text, QString &error)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
@@ -108,6 +120,16 @@ int publishUpdate(const PublishCommand &command)
     if (!isVersionWellFormed(command.version))
         return refuse(InputRefused, QStringLiteral("the version %1 is not made of decimal numbers or \"x\" "
                                                    "separated by \".\".").arg(quoted(command.version)));
+    if (!command.force && !isNewerThanUpdaters(command.version)) {
+        // A longer version that begins like the updater's looks newer to people only.
+        const QString why = command.version.startsWith(updaterVersion + QLatin1Char('.'))
+                ? QStringLiteral(", since a version with more components counts as older")
+                : QString();
+        return refuse(ConflictRefused, QStringLiteral("updaters of version %1 would not count version %2 as more "
+                                                      "recent than their own%3, and would ignore the update "
+                                                      "(--force publishes it anyway).")
+                                               .arg(updaterVersion, command.version, why));
+    }
     if (command.hasOsRule && !isOsRuleKnown(command.osRule))
         return refuse(InputRefused, QStringLiteral("the Windows version rule %1 names no version the updater "
                                                    "knows (any, or %2, optionally followed by \"+\" or \"-\").")
@@ -148,6 +170,17 @@ int publishUpdate(const PublishCommand &command)
     if (packageWasThere && !packageInPlace && !command.force)
         return refuse(ConflictRefused, QStringLiteral("a different %1 is already published, and updaters may be "
                                                       "downloading it (--force replaces it).").arg(packageName));
+    const QString signaturePath = publishedFilePath(command.remoteDir, signatureFileName);
+    const bool wasSigned = QFileInfo::exists(signaturePath);
+    if (wasSigned && command.signKeyPath.isEmpty() && !command.force)
+        return refuse(ConflictRefused, QStringLiteral("the published updates.json is signed, and an unsigned one would "
+                                                      "stop every updater that checks signatures (--sign-key FILE "
+                                                      "signs it, --force publishes it unsigned)."));
+
+    const QByteArray manifest = manifestText(command, packageName, package);
+    QByteArray signature;
+    if (!command.signKeyPath.isEmpty() && !signManifest(manifest, command.signKeyPath, signature, error))
+        return refuse(SigningFailed, QStringLiteral("cannot sign with %1: %2.").arg(command.signKeyPath, error));
 
     // From here on the folder changes; a failure takes back what this run added.
     const QString folder = updateFolderPath(command.remoteDir);
@@ -163,7 +196,13 @@ int publishUpdate(const PublishCommand &command)
         return failWriting(QStringLiteral("cannot create the folder %1.").arg(folder));
     if (!packageInPlace && !copyPackage(command.packagePath, destination, package, error))
         return failWriting(QStringLiteral("cannot copy the package to %1: %2.").arg(destination, error));
-    if (!writeManifest(manifestPath, manifestText(command, packageName, package), error)) {
+    // A reader between the two renames meets a signature that does not match, refuses,
+    // and takes the update on its next run.
+    if (!signature.isEmpty() && !writeWhole(signaturePath, signature, error))
+        return failWriting(QStringLiteral("cannot write %1: %2.").arg(signaturePath, error));
+    if (signature.isEmpty() && wasSigned && !QFile::remove(signaturePath))
+        return failWriting(QStringLiteral("cannot remove the stale %1.").arg(signaturePath));
+    if (!writeWhole(manifestPath, manifest, error)) {
         const QString message = QStringLiteral("cannot write %1: %2.").arg(manifestPath, error);
         return failWriting(packageWasThere && !packageInPlace
                                    ? message + QStringLiteral(" The package was already replaced.")
@@ -172,5 +211,8 @@ int publishUpdate(const PublishCommand &command)
 
     printResult(QStringLiteral("Published version %1: %2, %3 bytes, MD5 %4.")
                         .arg(command.version, packageName, QString::number(package.size), package.md5));
+    MinisignSignature signedBy;
+    if (readMinisignSignature(signature, signedBy))
+        printResult(QStringLiteral("Signed updates.json with key %1.").arg(keyIdText(signedBy.keyId)));
     return Success;
 }

@@ -8,11 +8,13 @@
 #include "transfer/digestcheck.h"
 #include "update/manifestkeys.h"
 #include "update/manifestrules.h"
+#include "update/minisign.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
 #include "update/updaterversion.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QVector>
 
@@ -33,7 +35,7 @@ struct Decision
     QStringList windows;
 };
 
-QVector<Decision> decideOnEachWindows(const QByteArray &manifest, QJsonObject &offer)
+QVector<Decision> decideOnEachWindows(const QByteArray &manifest, bool signedUpdates, QJsonObject &offer)
 {
     QVector<Decision> decisions;
     const QStringList names = osVersionNames();
@@ -41,7 +43,8 @@ QVector<Decision> decideOnEachWindows(const QByteArray &manifest, QJsonObject &o
         const int rank = i + 1;
         LogCapture log;
         QJsonObject accepted;
-        const bool accepts = acceptUpdateManifest(manifest, updaterVersion, accepted, [rank] { return rank; });
+        const bool accepts = acceptUpdateManifest(manifest, updaterVersion, signedUpdates, accepted,
+                                                  [rank] { return rank; });
         const QString refusal = accepts ? QString() : log.lastLine();
         if (accepts)
             offer = accepted;
@@ -90,16 +93,83 @@ bool checkPackage(const QString &remoteDir, const QJsonObject &offer, const QStr
                                           "updates.json states %3.").arg(name, digest.md5, expected));
         return false;
     }
+    const QString sha256 = offer.value(ManifestKey::sha256).toString();
+    const qint64 size = statedPackageSize(offer);
+    if ((!sha256.isEmpty() && sha256.compare(digest.sha256, Qt::CaseInsensitive) != 0)
+            || (size >= 0 && size != digest.size)) {
+        printProblem(who + QStringLiteral(" would download %1 and discard it as damaged: it has %2 bytes and SHA-256 %3, "
+                                          "updates.json states %4 bytes and %5.")
+                                   .arg(name, QString::number(digest.size), digest.sha256, QString::number(size), sha256));
+        return false;
+    }
     printResult(who + QStringLiteral(" would download %1 (%2 bytes, MD5 %3), verify it and keep it "
                                      "for installation as version %4.")
                           .arg(name, QString::number(digest.size), digest.md5,
                                offer.value(ManifestKey::version).toString()));
     return true;
 }
+
+// The minisign public key that --public-key names: the RW... text, or a .pub file.
+bool readPublicKeyOption(const QString &option, QString &keyText, MinisignKey &key)
+{
+    keyText = option;
+    QFile file(option);
+    if (QFileInfo(option).isFile() && file.open(QIODevice::ReadOnly))
+        keyText = QString::fromLatin1(file.readAll()).trimmed().section(QLatin1Char('\n'), -1);
+    return readMinisignKey(keyText, key);
 }
 
-int verifyPublishedUpdate(const QString &remoteDir)
+// Without a key to check it with: whether a signature is there, and by which key.
+void reportSignature(bool isSigned, const QByteArray &signature)
 {
+    MinisignSignature readable;
+    if (!isSigned)
+        printResult(QStringLiteral("updates.json is not signed."));
+    else if (!readMinisignSignature(signature, readable))
+        printResult(QStringLiteral("updates.json has a signature that is malformed."));
+    else
+        printResult(QStringLiteral("updates.json is signed by key %1 (--public-key checks the signature).")
+                            .arg(keyIdText(readable.keyId)));
+}
+
+// The signature checked with the updater's own code, as an updater that trusts the key
+// does; false when such an updater would refuse the manifest.
+bool checkSignatureWithKey(const QByteArray &manifest, bool isSigned, const QByteArray &signature,
+                           const QString &keyText, const MinisignKey &key)
+{
+    const QString refusal = QStringLiteral("An updater that trusts key %1 would refuse updates.json: ")
+                                    .arg(keyIdText(key.id));
+    if (!isSigned) {
+        printProblem(refusal + QStringLiteral("it is not signed."));
+        return false;
+    }
+    QString keyId;
+    switch (checkSignature(manifest, signature, {keyText}, keyId)) {
+    case SignatureCheck::Valid:
+        printResult(QStringLiteral("updates.json is signed by key %1.").arg(keyId));
+        return true;
+    case SignatureCheck::Malformed:
+        printProblem(refusal + QStringLiteral("its signature is malformed."));
+        return false;
+    case SignatureCheck::UntrustedKey:
+        printProblem(refusal + QStringLiteral("it is signed by key %1.").arg(keyId));
+        return false;
+    case SignatureCheck::Mismatch:
+        printProblem(refusal + QStringLiteral("its signature does not match."));
+        return false;
+    }
+    return false;
+}
+}
+
+int verifyPublishedUpdate(const QString &remoteDir, const QString &publicKey)
+{
+    QString keyText;
+    MinisignKey key;
+    if (!publicKey.isEmpty() && !readPublicKeyOption(publicKey, keyText, key)) {
+        printProblem(QStringLiteral("--public-key: %1 is no minisign public key.").arg(publicKey));
+        return UsageError;
+    }
     const QString manifestPath = publishedManifestPath(remoteDir);
     QFile file(manifestPath);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -108,8 +178,16 @@ int verifyPublishedUpdate(const QString &remoteDir)
         return NoUpdateOffered;
     }
 
+    const QByteArray manifest = file.readAll();
+    QFile signatureFile(publishedFilePath(remoteDir, signatureFileName));
+    const bool isSigned = signatureFile.open(QIODevice::ReadOnly);
+    const QByteArray signature = isSigned ? signatureFile.read(maxSignatureFileSize + 1) : QByteArray();
+    if (publicKey.isEmpty())
+        reportSignature(isSigned, signature);
+    else if (!checkSignatureWithKey(manifest, isSigned, signature, keyText, key))
+        return NoUpdateOffered;
     QJsonObject offer;
-    const QVector<Decision> decisions = decideOnEachWindows(file.readAll(), offer);
+    const QVector<Decision> decisions = decideOnEachWindows(manifest, !publicKey.isEmpty(), offer);
     bool installs = false;
     for (const Decision &decision : decisions) {
         if (decision.refusal.isNull())

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, demonstrating and testing the updater needs on Debian 12.
 set -euo pipefail
-packages=(cmake ninja-build g++ qtbase5-dev nginx-light openssl ca-certificates curl time
+packages=(cmake ninja-build g++ qtbase5-dev libssl-dev minisign nginx-light tinyproxy openssl ca-certificates curl time strace
           clang libclang-rt-14-dev llvm)
 missing=()
 for package in "${packages[@]}"; do

@@ -14,6 +14,7 @@ rm -rf "$reports"
 mkdir -p "$reports"
 export ASAN_OPTIONS="detect_leaks=1:log_path=$reports/report"
 export UBSAN_OPTIONS="print_stacktrace=1:log_path=$reports/report"
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan-suppressions.txt"
 
 status=0
 ctest --test-dir build-sanitize --output-on-failure -j2 || status=$?

@@ -14,11 +14,13 @@ cmake --install build-windows --prefix build-windows/deploy
 echo "== deployed for Windows:"
 ls build-windows/deploy
 
-export WINEPREFIX="$PWD/build-windows/wineprefix" WINEDEBUG=-all
+export WINEPREFIX="$PWD/build-windows/wineprefix" WINEARCH=win64 WINEDEBUG=-all
 if [ ! -f "$WINEPREFIX/.ready" ]; then
     rm -rf "$WINEPREFIX"
     bash scripts/wine-run.sh wineboot --init >/dev/null 2>&1
     bash scripts/wine-run.sh reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+    # The prefix is written out when its server ends.
+    /usr/lib/wine/wineserver64 -w
     touch "$WINEPREFIX/.ready"
 fi
 status=0

@@ -49,8 +49,8 @@ private slots:
 
 void PublishTest::publishing_data()
 {
-    // before: what the remote folder holds: nothing but an empty folder pc, an update (app.zip,
-    // version 2.1, rule 10+), no folder pc, or a file in its place. A refusal leaves it as it
+    // before: what the remote folder holds: nothing but an empty folder pc, a signed update
+    // (app.zip, version 2.1, rule 10+), no folder pc, or a file in its place. A refusal leaves it as it
     // was; a publication is what the updater, through a file URL or nginx, then installs.
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("packageName"); // empty: no package file at all
@@ -66,7 +66,8 @@ void PublishTest::publishing_data()
     row("plain", "empty", "pelmara-2.1.zip", {"--version", "2.1"});
     row("http, spaces and percent, rule", "empty", "Pelmara Setup 100%.exe", {"--version", "3", "--os-version", " 10+ "}, 0, {}, true);
     row("wildcard version, rule any", "empty", "pelmara.msi", {"--version", "2.x", "--os-version", "any"});
-    row("replaces an earlier update", "published", "pelmara-2.2.zip", {"--version", "2.2"});
+    row("replaces an earlier update", "published", "pelmara-2.2.zip", {"--version", "2.2", "--sign-key", TEST_SECRET_KEY});
+    row("http, signed", "empty", "pelmara-2.1.zip", {"--version", "2.1", "--sign-key", TEST_SECRET_KEY}, 0, {}, true);
     row("force: older version", "published", "other.zip", {"--version", "2.0", "--force"});
     row("force: different package of same name", "published", "app.zip", {"--version", "2.2", "--force"});
 
@@ -75,6 +76,8 @@ void PublishTest::publishing_data()
     row("signed component", "empty", "app.zip", {"--version", "2.+1"}, 2, notDecimal.arg("2.+1"));
     row("same version", "published", "other.zip", {"--version", "2.1"}, 3, "an updater would not count version 2.1 as");
     row("extra component counts as older", "published", "other.zip", {"--version", "2.1.0"}, 3, "an updater would not count");
+    for (const char *older : {"1.0", "2.0.1610051745", "2.0.1610051745.1"})
+        row(older, "empty", "app.zip", {"--version", older}, 3, "updaters of version 2.0.1610051745 would not count version " + QString(older));
     row("unknown rule", "no folder", "app.zip", {"--version", "2.1", "--os-version", "win7"}, 2,
         "the Windows version rule \"win7\" names no version the updater knows (any, or 7, 8, 8.1, 10,");
     row("colon in name", "empty", "c:setup.exe", {"--version", "2.1"}, 2, "the updater would refuse the package name \"c:setup.exe\".");
@@ -83,6 +86,8 @@ void PublishTest::publishing_data()
     row("missing package", "no folder", "", {"--version", "2.1"}, 2, "cannot read the package");
     row("different package of same name", "published", "app.zip", {"--version", "2.2"}, 3,
         "a different app.zip is already published, and updaters may be downloading it (--force replaces it).");
+    row("unsigned over signed", "published", "other.zip", {"--version", "2.2"}, 3, "the published updates.json is signed");
+    row("minisign fails", "published", "other.zip", {"--version", "2.2", "--sign-key", "missing.key"}, 6, "cannot sign with");
     row("update folder is a file", "file", "app.zip", {"--version", "2.1"}, 4, "cannot create the folder");
     row("verify with package", "published", "app.zip", {"--verify"}, 1, "--verify only checks; it takes no --package.");
 }
@@ -101,7 +106,8 @@ void PublishTest::publishing()
     QVERIFY(!http || nginx.start());
     const QString pc = sandbox.remoteFolder() + "/pc";
     if (before == "published") {
-        const QStringList first{"--package", packageFile(sandbox, "app.zip", "first"), "--version", "2.1", "--os-version", "10+"};
+        const QStringList first{"--package", packageFile(sandbox, "app.zip", "first"), "--version", "2.1", "--os-version", "10+",
+                                "--sign-key", TEST_SECRET_KEY};
         QCOMPARE(publish(sandbox, first).first, 0);
     }
     if (before == "no folder" || before == "file")
@@ -114,18 +120,29 @@ void PublishTest::publishing()
     const QPair<int, QString> result = publish(sandbox, QStringList{"--package", file} + arguments);
     QCOMPARE(result.first, exitCode);
     if (exitCode != 0) {
-        QVERIFY2(result.second.startsWith((exitCode == 1 ? "" : "Not published: ") + message), qPrintable(result.second));
+        // minisign, when it fails, says why before the tool does.
+        QVERIFY2(result.second.section('\n', -2).startsWith((exitCode == 1 ? "" : "Not published: ") + message), qPrintable(result.second));
         QCOMPARE(snapshot(sandbox.remoteFolder()), remote);
         return;
     }
     const QString version = arguments.at(1);
     const QString md5 = QString::fromLatin1(md5Hex(package));
-    QCOMPARE(result.second, QStringLiteral("Published version %1: %2, 200002 bytes, MD5 %3.\n").arg(version, packageName, md5));
-    QJsonObject manifest{{"md5", md5}, {"os", "windows"}, {"version", version}, {"package", packageName}};
+    const bool signs = arguments.contains("--sign-key");
+    QCOMPARE(result.second, QStringLiteral("Published version %1: %2, 200002 bytes, MD5 %3.\n").arg(version, packageName, md5)
+                                    + (signs ? "Signed updates.json with key " TEST_KEY_ID ".\n" : ""));
+    // --force over a signed folder takes the stale signature away.
+    QCOMPARE(QFileInfo::exists(pc + "/updates.json.minisig"), signs);
+    QJsonObject manifest{{"md5", md5}, {"sha256", QString(QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex())},
+                         {"size", 200002}, {"os", "windows"}, {"version", version}, {"package", packageName}};
     if (arguments.contains("--os-version"))
         manifest.insert("compatible_os_version", arguments.last());
     QCOMPARE(QJsonDocument::fromJson(readFile(pc + "/updates.json")).object(), manifest);
-    QCOMPARE(sandbox.run(sandbox.arguments(http ? nginx.httpUrl() : QString())).exitCode, 0);
+    const QPair<int, QString> verified = publish(sandbox, signs ? QStringList{"--verify", "--public-key", TEST_PUBLIC_KEY}
+                                                                : QStringList{"--verify"});
+    QCOMPARE(verified.first, 0);
+    QVERIFY2(verified.second.startsWith(signs ? "updates.json is signed by key " TEST_KEY_ID ".\n" : "updates.json is not signed.\n"),
+             qPrintable(verified.second));
+    QCOMPARE(sandbox.run(sandbox.arguments(http ? nginx.httpUrl() : QString()), signs ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE).exitCode, 0);
     QCOMPARE(sandbox.availableFiles(), QStringList{packageName});
     QCOMPARE(readFile(sandbox.availableFolder() + '/' + packageName), package);
 }
@@ -170,7 +187,7 @@ void PublishTest::verification()
     QFETCH(QString, message);
 
     Sandbox sandbox;
-    QCOMPARE(publish(sandbox, {"--package", packageFile(sandbox, "app.zip"), "--version", version}).first, 0);
+    QCOMPARE(publish(sandbox, {"--package", packageFile(sandbox, "app.zip"), "--version", version, "--force"}).first, 0);
     if (!overwritten.isEmpty())
         sandbox.putRemote(overwritten, bytes);
     const QMap<QString, QByteArray> remote = snapshot(sandbox.remoteFolder());

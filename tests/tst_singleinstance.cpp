@@ -57,7 +57,8 @@ bool SingleInstanceTest::startOwner(QProcess &process, int dripIntervalMs)
 void SingleInstanceTest::ownerCarriesOn_data()
 {
     // Either a second updater with these arguments (LOCAL and REMOTE stand for the owner's),
-    // or a client that writes message on the control channel, which the owner logs.
+    // or a client that writes message on the control channel; logged is what the owner logs.
+    // A second updater that logs runs with a temporary folder of its own, as another user's.
     QTest::addColumn<bool>("client");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("message");
@@ -69,6 +70,8 @@ void SingleInstanceTest::ownerCarriesOn_data()
                                    << QByteArray() << QByteArray();
     QTest::newRow("same paths") << false << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"} << QByteArray()
                                 << QByteArray();
+    QTest::newRow("same paths, other temporary folder") << false << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"}
+                                                        << QByteArray() << QByteArray("Another updater is working in LOCAL/updates.\n");
     const QByteArray line = "Received LOCAL SOCKET message: ";
     QTest::newRow("line feed") << true << QStringList() << QByteArray("shutdown\n") << line + "shutdown\n\n";
     QTest::newRow("twice") << true << QStringList() << QByteArray("shutdownshutdown") << line + "shutdownshutdown\n";
@@ -87,13 +90,21 @@ void SingleInstanceTest::ownerCarriesOn()
 
     if (client) {
         QLocalSocket socket;
+#ifdef Q_OS_WIN
+        socket.connectToServer("ZorvanApplicationUpdater", QIODevice::WriteOnly);
+#else
         socket.connectToServer(sandbox->temporaryFolder() + "/ZorvanApplicationUpdater", QIODevice::WriteOnly);
+#endif
         QVERIFY(socket.waitForConnected(5000));
         socket.write(message);
         QVERIFY(message.isEmpty() || socket.waitForBytesWritten(5000));
         QTRY_VERIFY(sandbox->logBytes().contains(logged));
-        // One message per connection: whatever follows is never read.
-        if (!message.isEmpty()) {
+        // One message per connection: the owner closes it, and never reads what follows.
+        // A client of a named pipe under wine is not told of the close.
+#ifndef Q_OS_WIN
+        QTRY_VERIFY(message.isEmpty() || socket.state() == QLocalSocket::UnconnectedState);
+#endif
+        if (!message.isEmpty() && socket.state() == QLocalSocket::ConnectedState) {
             socket.write("shutdown");
             QVERIFY(socket.waitForBytesWritten(5000));
         }
@@ -102,7 +113,8 @@ void SingleInstanceTest::ownerCarriesOn()
         arguments.replaceInStrings("LOCAL", sandbox->localFolder()).replaceInStrings("REMOTE", server.url(QString()).toString());
         QElapsedTimer clock;
         clock.start();
-        const Sandbox::Result second = sandbox->run(arguments);
+        const Sandbox other;
+        const Sandbox::Result second = (logged.isEmpty() ? *sandbox : other).run(arguments);
         QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(second.exitCode, 0);
         QCOMPARE(second.output, QByteArray());
@@ -114,6 +126,8 @@ void SingleInstanceTest::ownerCarriesOn()
     QCOMPARE(filesBelow(sandbox->updatesFolder()), (QStringList{"available/app.zip", "updater.log", "updates.json"}));
     QCOMPARE(sandbox->logBytes().count("Orvella Software Updater Version"), 1);
     QCOMPARE(sandbox->logBytes().count("Received LOCAL SOCKET connection\n"), client ? 1 : 0);
+    if (!client && !logged.isEmpty())
+        QCOMPARE(sandbox->logBytes().count(logged.replace("LOCAL", sandbox->localFolder().toUtf8())), 1);
     QCOMPARE(sandbox->logBytes().count("Received LOCAL SOCKET message:"), message.isEmpty() ? 0 : 1);
 }
 

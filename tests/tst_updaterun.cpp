@@ -6,9 +6,45 @@
 
 #include <functional>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 // Prepares the remote folder and the local one before a run.
 using Setup = std::function<void(const Sandbox &)>;
 Q_DECLARE_METATYPE(Setup)
+
+namespace {
+QString sha256Hex(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// Whether minisign signed the last manifest it was asked to: under wine, which runs no
+// Linux program as a child of a test, it cannot.
+bool manifestSigned = true;
+
+// Signs the manifest with the test key; "-l" signs the bytes themselves, not their BLAKE2b-512.
+void signManifest(const Sandbox &sandbox, const QStringList &options = {})
+{
+    manifestSigned = QProcess::execute("minisign", QStringList{"-S", "-s", TEST_SECRET_KEY, "-m",
+                                                               sandbox.remoteFolder() + "/pc/updates.json"} + options) == 0;
+}
+
+// Offers "new" as app.zip with its SHA-256 and size, keys replaced by those given, and
+// signs the manifest when minisign options are given, the first of them "sign".
+void publishPinned(const Sandbox &sandbox, const QJsonObject &keys, const QStringList &minisignOptions = {})
+{
+    sandbox.putRemote("app.zip", "new");
+    QJsonObject offer{{"md5", QString(md5Hex("new"))}, {"sha256", sha256Hex("new")}, {"size", 3},
+                      {"os", "windows"}, {"version", "2.1"}, {"package", "app.zip"}};
+    for (auto key = keys.begin(); key != keys.end(); ++key)
+        offer.insert(key.key(), key.value());
+    sandbox.putRemote("updates.json", QJsonDocument(offer).toJson());
+    if (!minisignOptions.isEmpty())
+        signManifest(sandbox, minisignOptions.mid(1));
+}
+}
 
 // Runs of the built updater, from the command line to the files left behind, against a
 // folder reached through a file URL or served by nginx.
@@ -19,16 +55,18 @@ class UpdateRunTest : public QObject
 private slots:
     void run_data();
     void run();
+    void placementReachesDisk();
 };
 
 void UpdateRunTest::run_data()
 {
     // In arguments, output and log, LOCAL stands for the local folder and REMOTE for the remote
-    // base; in log also MANIFEST for the manifest's size. output is compared whole when it is
+    // base; in log also MANIFEST and SIGNATURE for the sizes of the manifest and its signature,
+    // REMOTE_FOLDER for the remote folder's path. output is compared whole when it is
     // empty or ends a line, else it need only be contained. No files: no updates folder at all.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<Setup>("setup");
-    QTest::addColumn<QString>("server"); // file, http or https
+    QTest::addColumn<QString>("server"); // file, file without drive letter, http or https
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QStringList>("log");
@@ -78,6 +116,73 @@ void UpdateRunTest::run_data()
     }, QStringList{"earlier run"} + offered + QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex(large)
                                                                  + ", as expected.", "    Finished downloading 200000 bytes."},
            withApp);
+    // Windows takes a path without a drive letter on the current drive.
+    update("file URL without drive letter", [](const Sandbox &sandbox) { sandbox.publish("app.zip", "new"); }, installed, withApp,
+           "file without drive letter");
+    const QString shaVerified = "    SUCCESS: SHA-256 hash of downloaded file is " + sha256Hex("new") + ", as expected.";
+    const QStringList downloaded{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex("new") + ", as expected.", shaVerified,
+                                 "    Finished downloading 3 bytes."};
+    // A build that trusts no key takes a signed folder as before, and checks SHA-256 and size.
+    update("signed folder, no trusted key", [](const Sandbox &sandbox) { publishPinned(sandbox, {}, {"sign"}); },
+           offered + downloaded, withApp);
+    QStringList received = offered;
+    received.removeLast();
+    update("SHA-256 differs", [](const Sandbox &sandbox) { publishPinned(sandbox, {{"sha256", QString(64, 'A')}}); },
+           offered + QStringList{downloaded.first(), "    FAILURE: SHA-256 hash of downloaded file was " + sha256Hex("new")
+                                 + ", which is distinct from the expected " + QString(64, 'A') + ".", failed}, withManifest);
+    update("longer than its size", [](const Sandbox &sandbox) { publishPinned(sandbox, {{"size", 2}}); },
+           received + QStringList{"    ERROR: Received more than the 2 bytes that updates.json announces.", failed}, withManifest);
+    update("shorter than its size", [](const Sandbox &sandbox) { publishPinned(sandbox, {{"size", 4}}); },
+           received + QStringList{"    ERROR: Received 3 of 4 bytes.", failed}, withManifest);
+    // Rows that verify a signature run the updater built to trust the test key.
+    const QString checking = QStringLiteral("Verifying signature of updates.json ...");
+    const QStringList signatureFetched = manifest + QStringList{"    Finished downloading MANIFEST bytes.",
+            "Downloading REMOTE/pc/updates.json.minisig to LOCAL/updates/updates.json.minisig",
+            "    Finished downloading SIGNATURE bytes.", checking};
+    const QString signedByTestKey = QStringLiteral("    SUCCESS: updates.json is signed by key " TEST_KEY_ID ".");
+    for (const QStringList &options : {QStringList{"sign"}, QStringList{"sign", "-l"}})
+        update(qPrintable("signed folder " + options.join(' ')), [options](const Sandbox &sandbox) { publishPinned(sandbox, {}, options); },
+               signatureFetched + QStringList{signedByTestKey} + offered.mid(manifest.size() + 1) + downloaded,
+               withApp + QStringList{"updates.json.minisig"});
+    update("signed manifest without SHA-256 and size", [](const Sandbox &sandbox) {
+        sandbox.publish("app.zip", "new");
+        signManifest(sandbox);
+    }, signatureFetched + QStringList{signedByTestKey, "Updates.json does not report SHA-256 hash and size for its package."},
+           withManifest + QStringList{"updates.json.minisig"});
+    update("unsigned folder", [](const Sandbox &sandbox) { publishPinned(sandbox, {}); },
+           manifest + QStringList{"    Finished downloading MANIFEST bytes.",
+                                  "Downloading REMOTE/pc/updates.json.minisig to LOCAL/updates/updates.json.minisig",
+                                  "    ERROR: Cloud not store downloaded file.", checking, "    FAILURE: updates.json is not signed."},
+           {"updater.log"});
+    update("malformed signature", [](const Sandbox &sandbox) {
+        publishPinned(sandbox, {}, {"sign"});
+        sandbox.putRemote("updates.json.minisig", readFile(sandbox.remoteFolder() + "/pc/updates.json.minisig").replace('=', '.'));
+    }, signatureFetched + QStringList{"    FAILURE: signature of updates.json is malformed."}, {"updater.log"});
+    update("untrusted key", [](const Sandbox &sandbox) {
+        publishPinned(sandbox, {}, {"sign"});
+        if (!manifestSigned)
+            return;
+        QList<QByteArray> lines = readFile(sandbox.remoteFolder() + "/pc/updates.json.minisig").split('\n');
+        lines[1] = QByteArray::fromBase64(lines.value(1)).replace(2, 8, "\x01\x02\x03\x04\x05\x06\x07\x08").toBase64();
+        sandbox.putRemote("updates.json.minisig", lines.join('\n'));
+    }, signatureFetched + QStringList{"    FAILURE: updates.json is signed by key 0807060504030201, which is not trusted."},
+           {"updater.log"});
+    update("manifest changed after signing", [](const Sandbox &sandbox) {
+        publishPinned(sandbox, {}, {"sign"});
+        sandbox.putRemote("updates.json", readFile(sandbox.remoteFolder() + "/pc/updates.json") + ' ');
+    }, signatureFetched + QStringList{"    FAILURE: signature of updates.json does not match."}, {"updater.log"});
+#ifdef Q_OS_UNIX
+    // Reading it would wait for a writer forever.
+    update("FIFO as package", [](const Sandbox &sandbox) {
+        sandbox.publish("app.zip", "new");
+        QFile::remove(sandbox.remoteFolder() + "/pc/app.zip");
+        mkfifo(QFile::encodeName(sandbox.remoteFolder() + "/pc/app.zip").constData(), 0600);
+    }, received + QStringList{"    ERROR: REMOTE_FOLDER/pc/app.zip is not a regular file.", failed}, withManifest);
+#endif
+    update("manifest larger than 1 MiB", [](const Sandbox &sandbox) {
+        sandbox.putRemote("updates.json", R"({"md5": "abc", "os": "windows", "version": "3", "padding": ")" + QByteArray(1 << 20, ' ') + "\"}");
+    }, manifest + QStringList{"    ERROR: updates.json is larger than 1048576 bytes.", "Could not open updates.json for reading"},
+           {"updater.log"});
     update("waiting file, even empty, stops the run",
            [](const Sandbox &sandbox) { writeFile(sandbox.availableFolder() + "/anything.bin", ""); },
            start + QStringList{"Previously installed updates are yet to be installed."},
@@ -118,11 +223,15 @@ void UpdateRunTest::run_data()
     rule("array", "[1, 2]", {"No update information was found in updates.json"});
     rule("digest checked before os", R"({"os": "linux", "version": "3"})", {noDigest});
     rule("numeric digest", R"({"md5": 5, "os": "windows", "version": "3"})", {noDigest});
+    rule("malformed sha256", R"({"md5": "abc", "sha256": "abc", "os": "linux"})", {"Updates.json reports a malformed sha256."});
+    for (const char *size : {"\"3\"", "-1", "2.5"})
+        rule(size, R"({"md5": "abc", "os": "linux", "size": )" + QByteArray(size) + "}", {"Updates.json reports a malformed size."});
     rule("os capitalised", R"({"md5": "abc", "os": "Windows", "version": "3"})", {notWindows});
-    rule("os version rule", R"({"md5": "abc", "os": "windows", "compatible_os_version": "7", "version": "3"})",
-         {"Checking if current OS is same as Windows-7", "Target OS Version is not compatible."});
-    rule("or newer admits unknown Windows", R"({"md5": "abc", "os": "windows", "compatible_os_version": "10+", "version": "2.0.1"})",
-         {"Checking if current OS is more recent or same as Windows-10",
+    // Rules whose verdict is the same on every Windows and on no Windows at all.
+    rule("os version rule", R"({"md5": "abc", "os": "windows", "compatible_os_version": "Vista", "version": "3"})",
+         {"Checking if current OS is same as Windows-vista", "Target OS Version is not compatible."});
+    rule("or newer", R"({"md5": "abc", "os": "windows", "compatible_os_version": "7+", "version": "2.0.1"})",
+         {"Checking if current OS is more recent or same as Windows-7",
           "Checking if version 2.0.1 is more recent than 2.0.1610051745", older});
     rule("same version", R"({"md5": "abc", "os": "windows", "version": "2.0.1610051745"})",
          {"Checking if version 2.0.1610051745 is more recent than 2.0.1610051745", older});
@@ -155,21 +264,34 @@ void UpdateRunTest::run()
     QFETCH(QStringList, files);
 
     Sandbox sandbox;
+    manifestSigned = true;
     setup(sandbox);
+    if (!manifestSigned) {
+#ifdef Q_OS_WIN
+        QSKIP("minisign is a Linux program, which wine cannot run for a test");
+#endif
+        QFAIL("minisign could not sign the manifest");
+    }
     NginxServer nginx(sandbox.remoteFolder());
     TestCertificates certificates;
     if (server == "https") {
         QVERIFY(certificates.create(sandbox.path(), true));
         nginx.enableHttps(certificates.certificateFile, certificates.keyFile);
     }
-    QVERIFY(server == "file" || nginx.start());
-    const QString remote = server == "file" ? sandbox.remoteUrl() : server == "http" ? nginx.httpUrl() : nginx.httpsUrl();
+    QVERIFY(server.startsWith("file") || nginx.start());
+    const QString remote = server == "file" ? sandbox.remoteUrl()
+            : server == "http"                ? nginx.httpUrl()
+            : server == "https"               ? nginx.httpsUrl()
+                                              : sandbox.remoteUrl().replace(QRegularExpression("^file:///[A-Za-z]:/"), "file:///");
+    log.replaceInStrings("REMOTE_FOLDER", sandbox.remoteFolder());
     for (QStringList *texts : {&arguments, &log})
         texts->replaceInStrings("LOCAL", sandbox.localFolder()).replaceInStrings("REMOTE", remote);
     log.replaceInStrings("MANIFEST", QString::number(QFileInfo(sandbox.remoteFolder() + "/pc/updates.json").size()));
+    log.replaceInStrings("SIGNATURE", QString::number(QFileInfo(sandbox.remoteFolder() + "/pc/updates.json.minisig").size()));
     output.replace("LOCAL", sandbox.localFolder());
 
-    const Sandbox::Result result = sandbox.run(arguments);
+    const bool trustsTestKey = log.contains("Verifying signature of updates.json ...");
+    const Sandbox::Result result = sandbox.run(arguments, trustsTestKey ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE);
     QCOMPARE(result.exitCode, exitCode);
     if (output.isEmpty() || output.endsWith('\n'))
         QCOMPARE(QString::fromLocal8Bit(result.output), output);
@@ -189,6 +311,31 @@ void UpdateRunTest::run()
     QVERIFY(!QFileInfo::exists(sandbox.localFolder() + "/escaped.zip"));
     // The lock file and the control channel, a socket file, go with the process, whatever the outcome.
     QCOMPARE(QDir(sandbox.temporaryFolder()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+}
+
+// After a power cut the available folder holds the whole package or nothing: the
+// staged bytes reach the disk before the rename, and the folder entry after it.
+void UpdateRunTest::placementReachesDisk()
+{
+    Sandbox sandbox;
+    sandbox.publish("app.zip", "new");
+    const QString trace = sandbox.path("strace.txt");
+    // A leak check cannot work under ptrace, and would only report that.
+    qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":detect_leaks=0");
+    const Sandbox::Result result = sandbox.run(QStringList{"-f", "-y", "-o", trace, "-e", "trace=fsync,fdatasync,rename",
+                                                           UPDATER_EXECUTABLE} + sandbox.arguments(), "strace");
+    // What QSKIP does; with a single argument it trips clang's -Wpedantic.
+    if (result.exitCode != 0 || sandbox.availableFiles() != QStringList{"app.zip"}) {
+        QTest::qSkip(qPrintable("strace cannot trace the updater here: " + result.output), __FILE__, __LINE__);
+        return;
+    }
+    const QStringList calls = QString::fromLocal8Bit(readFile(trace)).split('\n');
+    const int rename = calls.indexOf(QRegularExpression(".*rename\\(\"[^\"]*/cache/download-[^\"]*\", \"[^\"]*/available/app\\.zip\"\\) = 0"));
+    QVERIFY2(rename > 0, qPrintable(calls.join('\n')));
+    const QString staged = calls[rename].section('"', 1, 1);
+    const int sync = calls.indexOf(QRegularExpression(".*fdatasync\\(\\d+<" + QRegularExpression::escape(staged) + ">\\) = 0"));
+    const int folderSync = calls.indexOf(QRegularExpression(".*fsync\\(\\d+<" + QRegularExpression::escape(sandbox.availableFolder()) + ">\\) = 0"), rename);
+    QVERIFY2(sync >= 0 && sync < rename && folderSync > rename, qPrintable(calls.join('\n')));
 }
 
 QTEST_GUILESS_MAIN(UpdateRunTest)

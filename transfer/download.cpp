@@ -5,6 +5,9 @@
 bool UpdaterApp::download(const QUrl &url, const QString &destination, const ExpectedFile &expected)
 {
     updaterLog().info("Downloading %s to %s", qUtf8Printable(url.toString()), qUtf8Printable(destination));
+    // Both transports wait in transferLoop, which serves one transfer at a time.
+    if (transferLoop.isRunning())
+        return false;
     if (url.scheme() == QLatin1String("file"))
         return copyLocalFile(url.toLocalFile(), destination, expected);
     return fetchOverNetwork(url, destination, expected);

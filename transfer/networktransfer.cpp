@@ -3,9 +3,13 @@
 #include "log/logmessage.h"
 #include "transfer/digestcheck.h"
 #include "transfer/networktransfer.h"
+#include "transfer/partialdownload.h"
 #include "transfer/progress.h"
+#include "transfer/sizecheck.h"
+#include "transfer/transferbounds.h"
 #include "transfer/stagingfile.h"
 
+#include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
@@ -27,10 +31,35 @@ QString userAgent()
             .replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
+// Whether a reply's headers announce a body of other length than the manifest states.
+bool announcesOtherSize(QNetworkReply *reply, qint64 expectedSize)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (expectedSize < 0 || status < 200 || status > 299 || !announced.isValid()
+            || announced.toLongLong() == expectedSize)
+        return false;
+    updaterLog().info("    ERROR: Server announces %lld bytes, but updates.json announces %lld.",
+                      announced.toLongLong(), expectedSize);
+    return true;
+}
+
+// Whether the length that a successful reply announces, after the offset kept from
+// an earlier run, stays within the limit and fits on the disk.
+bool fitsAnnouncedLength(QNetworkReply *reply, qint64 offset, const ExpectedFile &expected,
+                         const QString &name, const QString &folder)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    return status < 200 || status > 299 || !announced.isValid()
+            || (fitsSizeLimit(expected, name, offset + announced.toLongLong())
+                && fitsFreeSpace(expected, folder, announced.toLongLong()));
+}
+
 // Decides, once a reply without a network error has finished, whether its body is
 // the file asked for, and if so places it at destination.
-bool storeReply(QNetworkReply *reply, StagingFile &staged, const QString &destination,
-                const ExpectedFile &expected)
+bool storeReply(QNetworkReply *reply, StagingFile &staged, PartialDownload &partial,
+                const QString &destination, const ExpectedFile &expected)
 {
     // Redirects are not followed, so a 3xx ends here like any other answer that
     // does not carry the file.
@@ -39,21 +68,26 @@ bool storeReply(QNetworkReply *reply, StagingFile &staged, const QString &destin
         updaterLog().info("    ERROR: Server answered with HTTP status %d.", status);
         return false;
     }
-    staged.append(reply->readAll());
+    const QByteArray rest = reply->readAll();
+    if (!withinExpectedSize(staged.size() + rest.size(), expected.size))
+        return false;
+    staged.append(rest);
     // A cut-off body can end without a network error; a manifest has no digest to
     // catch it.
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (announced.isValid() && staged.size() < announced.toLongLong()) {
-        updaterLog().info("    ERROR: Received %lld of %lld bytes.", staged.size(),
-                          announced.toLongLong());
+    const qint64 total = announced.isValid() ? partial.offset() + announced.toLongLong() : -1;
+    if (!receivedAll(staged.size(), total) || !receivedAll(staged.size(), expected.size))
+        return false;
+    // Bytes that failed their digest would fail it again on every resume.
+    if (!verifyDigests(staged, expected)) {
+        partial.discard();
         return false;
     }
-    if (!expected.md5.isEmpty() && !verifyDigest(staged.md5(), expected.md5))
-        return false;
     if (!staged.commit(destination)) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
         return false;
     }
+    partial.discard();
     updaterLog().info("    Finished downloading %lld bytes.", staged.size());
     return true;
 }
@@ -68,10 +102,12 @@ void setNetworkTransferTimeout(int milliseconds)
 bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
                                   const ExpectedFile &expected)
 {
-    if (transferLoop.isRunning())
+    if (!fitsFreeSpace(expected, stagingFolder(), -1))
         return false;
 
-    StagingFile staged(stagingFolder());
+    // Declared first so that it goes last, once the staging file has let go of the part.
+    PartialDownload partial(stagingFolder(), url, expected);
+    StagingFile staged(stagingFolder(), !expected.sha256.isEmpty());
     if (!staged.open()) {
         updaterLog().info("    ERROR: Cloud not store downloaded file.");
         return false;
@@ -80,6 +116,7 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
     request.setTransferTimeout(transferTimeoutMs);
+    partial.prepare(request);
     // The read buffer limit can only be set once the request has started, and Qt
     // counts whatever its network thread received before the limit reached it
     // against the limit later on, so that memory grows by as much for the rest of
@@ -89,29 +126,56 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     QNetworkReply *reply = networkManager.get(request);
     reply->setReadBufferSize(replyBufferSize);
 
+    const QString name = QFileInfo(destination).fileName();
     // A failed reply still reports its progress once more as it finishes; that
-    // would only repeat what came before the error line.
-    auto onProgress = [reply](qint64 received, qint64 total) {
+    // would only repeat what came before the error line. A resumed body counts on
+    // from the kept bytes.
+    auto onProgress = [reply, &partial](qint64 received, qint64 total) {
         if (reply->error() == QNetworkReply::NoError)
-            logProgress(received, total);
+            logProgress(partial.offset() + received, total < 0 ? total : partial.offset() + total);
     };
-    auto onData = [reply, &staged] { staged.append(reply->readAll()); };
+    // A body announced or received with another length than the manifest states ends
+    // the transfer there: nothing of this reply reaches the handlers any more.
+    QMetaObject::Connection connections[5];
+    auto refuse = [this, reply, &connections] {
+        for (const QMetaObject::Connection &connection : connections)
+            disconnect(connection);
+        reply->abort();
+        transferLoop.exit(1);
+    };
+    // A 206 continues the kept part; what the server then announces is the rest. The
+    // announced length is known before the first byte of the body arrives.
+    auto onHeaders = [this, reply, &staged, &partial, &expected, &name, refuse] {
+        if (!partial.receive(*reply, staged)
+                || announcesOtherSize(reply, expected.size < 0 ? -1 : expected.size - partial.offset()))
+            refuse();
+        else if (!fitsAnnouncedLength(reply, partial.offset(), expected, name, stagingFolder()))
+            refuse();
+    };
+    auto onData = [reply, &staged, &expected, &name, refuse] {
+        const QByteArray bytes = reply->readAll();
+        if (fitsSizeLimit(expected, name, staged.size() + bytes.size())
+                && withinExpectedSize(staged.size() + bytes.size(), expected.size))
+            staged.append(bytes);
+        else
+            refuse();
+    };
     // After an error the reply may already be closed: reading it then only makes Qt
-    // complain, and the error handler has ended the wait.
-    auto onFinished = [this, reply, &staged, &destination, &expected] {
-        if (reply->error() == QNetworkReply::NoError)
-            transferLoop.exit(storeReply(reply, staged, destination, expected) ? 0 : 1);
+    // complain, and the error handler has ended the wait. After a shutdown nothing
+    // may be placed.
+    auto onFinished = [this, reply, &staged, &partial, &destination, &expected] {
+        if (reply->error() == QNetworkReply::NoError && transferLoop.isRunning())
+            transferLoop.exit(storeReply(reply, staged, partial, destination, expected) ? 0 : 1);
     };
     auto onError = [this, reply](QNetworkReply::NetworkError code) {
         updaterLog().info("    ERROR: (%d) %s", int(code), qUtf8Printable(reply->errorString()));
         transferLoop.exit(1);
     };
-    const QMetaObject::Connection connections[] = {
-        connect(reply, &QNetworkReply::downloadProgress, reply, onProgress),
-        connect(reply, &QIODevice::readyRead, reply, onData),
-        connect(reply, &QNetworkReply::finished, reply, onFinished),
-        connect(reply, &QNetworkReply::errorOccurred, reply, onError),
-    };
+    connections[0] = connect(reply, &QNetworkReply::metaDataChanged, reply, onHeaders);
+    connections[1] = connect(reply, &QNetworkReply::downloadProgress, reply, onProgress);
+    connections[2] = connect(reply, &QIODevice::readyRead, reply, onData);
+    connections[3] = connect(reply, &QNetworkReply::finished, reply, onFinished);
+    connections[4] = connect(reply, &QNetworkReply::errorOccurred, reply, onError);
 
     const int result = transferLoop.exec();
 

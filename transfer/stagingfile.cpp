@@ -1,42 +1,80 @@
 #include "transfer/stagingfile.h"
 
+#include "platform/durablefile.h"
+#include "transfer/sha256hash.h"
+
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QRandomGenerator>
 
 namespace {
 const QLatin1String stagingPrefix("download-");
 const QLatin1String stagingSuffix(".part");
 }
 
-StagingFile::StagingFile(const QString &folder)
-    : file(folder + QLatin1Char('/') + stagingPrefix + QLatin1String("XXXXXX") + stagingSuffix),
-      hash(QCryptographicHash::Md5)
+StagingFile::StagingFile(const QString &folder, bool withSha256)
+    : folder(folder),
+      hash(QCryptographicHash::Md5),
+      sha256Hash(withSha256 ? std::make_unique<Sha256Hash>() : nullptr)
 {
+}
+
+StagingFile::~StagingFile()
+{
+    if (!placed && !file.fileName().isEmpty())
+        file.remove();
 }
 
 bool StagingFile::open()
 {
-    failed = !file.open();
+    // A plain file rather than a temporary one: its handle must really close before
+    // the rename, which Windows refuses for an open file. NewOnly never takes over
+    // another download's file.
+    for (int attempt = 0; attempt < 8 && !file.isOpen(); ++attempt) {
+        file.setFileName(folder + QLatin1Char('/') + stagingPrefix
+                         + QString::number(QRandomGenerator::global()->generate64(), 36) + stagingSuffix);
+        file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    }
+    failed = !file.isOpen();
+    if (failed)
+        file.setFileName(QString());
     return !failed;
 }
 
-bool StagingFile::append(const char *data, qint64 size)
+bool StagingFile::adopt(const QString &path, qint64 keep)
+{
+    file.remove();
+    file.setFileName(QString());
+    adopted.setFileName(path);
+    target = &adopted;
+    failed = !adopted.open(QIODevice::ReadWrite) || !adopted.resize(keep);
+    // The kept bytes are read back, so that the digests cover the whole package.
+    while (!failed && adopted.pos() < keep) {
+        const QByteArray chunk = adopted.read(1 << 20);
+        failed = chunk.isEmpty();
+        hash.addData(chunk);
+        if (sha256Hash)
+            sha256Hash->addData(chunk);
+    }
+    written = keep;
+    return !failed;
+}
+
+bool StagingFile::append(const QByteArray &bytes)
 {
     if (failed)
         return false;
-    // The digest is taken from what was handed over, not read back from disk, so a
+    // The second digest is taken on another thread while this one writes and takes
+    // the first.
+    if (sha256Hash)
+        sha256Hash->addData(bytes);
+    // The digests are taken from what was handed over, not read back from disk, so a
     // short write must fail the download here.
-    if (file.write(data, size) != size) {
+    if (target->write(bytes) != bytes.size()) {
         failed = true;
         return false;
     }
-    for (qint64 done = 0; done < size;) {
-        const int chunk = int(qMin<qint64>(size - done, 1 << 30));
-        hash.addData(data + done, chunk);
-        done += chunk;
-    }
-    written += size;
+    hash.addData(bytes);
+    written += bytes.size();
     return true;
 }
 
@@ -45,24 +83,21 @@ QString StagingFile::md5() const
     return QString::fromLatin1(hash.result().toHex());
 }
 
+QString StagingFile::sha256()
+{
+    return sha256Hash ? sha256Hash->hexResult() : QString();
+}
+
 bool StagingFile::commit(const QString &destination)
 {
-    if (failed || !file.flush())
+    if (failed || !flushToDisk(*target))
         return false;
     // Readable by whoever installs the package, like any file the updater writes.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                        | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    // Qt would report a missing destination folder as a warning of its own.
-    if (!QFileInfo(destination).dir().exists())
-        return false;
-    if (QFile::exists(destination))
-        QFile::remove(destination);
-    // QTemporaryFile::close() keeps the handle open, and Windows does not rename an
-    // open file; the temporary file's own rename closes the handle first.
-    if (!file.rename(destination))
-        return false;
-    file.setAutoRemove(false);
-    return true;
+    target->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                           | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    target->close();
+    placed = renameDurably(target->fileName(), destination);
+    return placed;
 }
 
 void removeStagingFiles(const QString &folder)

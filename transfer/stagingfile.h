@@ -2,34 +2,53 @@
 #define STAGINGFILE_H
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QString>
-#include <QTemporaryFile>
+
+#include <memory>
+
+class Sha256Hash;
 
 // A download being received: bytes go to a temporary file in the cache folder and
-// into an MD5 digest as they arrive, and reach their destination only through
-// commit(), by a rename, so that no reader ever finds a half-written file there.
-// An uncommitted file is removed when the object goes.
+// into an MD5 digest, and on request a SHA-256 digest, as they arrive, and reach their
+// destination only through commit(), by a rename once they are on the disk, so that no
+// reader ever finds a half-written file there, not even after a power cut. An
+// uncommitted file is removed when the object goes.
 class StagingFile
 {
 public:
-    explicit StagingFile(const QString &folder);
+    explicit StagingFile(const QString &folder, bool withSha256 = false);
+    ~StagingFile();
+    StagingFile(const StagingFile &) = delete;
+    StagingFile &operator=(const StagingFile &) = delete;
 
     bool open();
+    // Stages into the kept part at path instead: its first keep bytes are read back
+    // into the digest and whatever follows them is cut off. Unlike the temporary
+    // file, the part stays on disk when the object goes without a commit.
+    bool adopt(const QString &path, qint64 keep);
     // False, now and from then on, once any byte could not be written.
-    bool append(const char *data, qint64 size);
-    bool append(const QByteArray &bytes) { return append(bytes.constData(), bytes.size()); }
+    bool append(const QByteArray &bytes);
 
     qint64 size() const { return written; }
     QString md5() const;
+    // Empty unless asked for on construction; ends that digest.
+    QString sha256();
 
-    // Replaces destination with the staged bytes; false when any write failed.
+    // Replaces destination with the staged bytes; false when any write failed or the
+    // bytes could not be renamed into place (the staged file is then gone).
     bool commit(const QString &destination);
 
 private:
-    QTemporaryFile file;
+    QString folder;
+    QFile file;
+    QFile adopted;
+    QFile *target = &file;
     QCryptographicHash hash;
+    std::unique_ptr<Sha256Hash> sha256Hash;
     qint64 written = 0;
     bool failed = false;
+    bool placed = false;
 };
 
 // Removes the staging files that a run killed in the middle of a download left behind.

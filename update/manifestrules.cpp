@@ -7,8 +7,36 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QRegularExpression>
 
-bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion, QJsonObject &offer,
+#include <cmath>
+
+namespace {
+// Beyond 2^53 a JSON number no longer holds every whole number exactly.
+constexpr double largestExactSize = 9007199254740992.0;
+
+bool isSha256Text(const QJsonValue &value)
+{
+    static const QRegularExpression hexDigits(
+            QRegularExpression::anchoredPattern(QStringLiteral("[0-9A-Fa-f]{64}")));
+    return value.isString() && hexDigits.match(value.toString()).hasMatch();
+}
+
+bool refuseMalformed(QLatin1String key)
+{
+    updaterLog().info("Updates.json reports a malformed %s.", key.data());
+    return false;
+}
+
+bool isSizeValue(const QJsonValue &value)
+{
+    const double size = value.toDouble(-1);
+    return value.isDouble() && size >= 0 && size <= largestExactSize && std::floor(size) == size;
+}
+}
+
+bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion,
+                          bool requireSha256AndSize, QJsonObject &offer,
                           const std::function<int()> &runningRank)
 {
     QJsonParseError parseError;
@@ -26,6 +54,15 @@ bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion,
                           "Without MD5 hash, we cannot download updates!");
         return false;
     }
+    if (requireSha256AndSize
+            && (!manifest.contains(ManifestKey::sha256) || !manifest.contains(ManifestKey::size))) {
+        updaterLog().info("Updates.json does not report SHA-256 hash and size for its package.");
+        return false;
+    }
+    if (manifest.contains(ManifestKey::sha256) && !isSha256Text(manifest.value(ManifestKey::sha256)))
+        return refuseMalformed(ManifestKey::sha256);
+    if (manifest.contains(ManifestKey::size) && !isSizeValue(manifest.value(ManifestKey::size)))
+        return refuseMalformed(ManifestKey::size);
     if (manifest.value(ManifestKey::os) != QJsonValue(manifestTargetOs)) {
         updaterLog().info("Target OS for the update is not compatible.");
         return false;
@@ -40,4 +77,9 @@ bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion,
     }
     offer = manifest;
     return true;
+}
+
+qint64 statedPackageSize(const QJsonObject &offer)
+{
+    return offer.contains(ManifestKey::size) ? qint64(offer.value(ManifestKey::size).toDouble()) : -1;
 }

@@ -1,38 +1,10 @@
 #include "support/nginxserver.h"
 
-#include <QDeadlineTimer>
-#include <QFile>
+#include "support/sandbox.h"
+
 #include <QFileInfo>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QThread>
-
-namespace {
-quint16 freeLoopbackPort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
-
-bool accepts(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
-}
-}
 
 NginxServer::NginxServer(const QString &rootFolder) : root(QFileInfo(rootFolder).absoluteFilePath()) {}
-
-NginxServer::~NginxServer()
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(10000))
-        process.kill();
-    process.waitForFinished();
-}
 
 void NginxServer::enableHttps(const QString &certificateFile, const QString &keyFile)
 {
@@ -42,51 +14,54 @@ void NginxServer::enableHttps(const QString &certificateFile, const QString &key
 
 bool NginxServer::start()
 {
-    // The free port found can be taken by another process before nginx binds it.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        httpPort = freeLoopbackPort();
-        httpsPort = certificate.isEmpty() ? 0 : freeLoopbackPort();
-        QFile file(prefix.filePath(QStringLiteral("nginx.conf")));
-        if (!prefix.isValid() || httpPort == 0 || !file.open(QIODevice::WriteOnly) || file.write(configuration().toUtf8()) < 0)
-            return false;
-        file.close();
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(QStringLiteral("nginx"), {QStringLiteral("-p"), prefix.path() + QLatin1Char('/'), QStringLiteral("-c"),
-                                                file.fileName(), QStringLiteral("-e"), prefix.filePath(QStringLiteral("error.log"))});
-        const QDeadlineTimer deadline(10000);
-        while (process.waitForStarted() && !deadline.hasExpired() && process.state() == QProcess::Running) {
-            if (accepts(httpPort) && (httpsPort == 0 || accepts(httpsPort)))
-                return true;
-            QThread::msleep(20);
-        }
-        process.kill();
-        process.waitForFinished();
-    }
-    return false;
+#ifdef Q_OS_WIN
+    // "HTTP-PORT HTTPS-PORT FOLDER", where FOLDER is a Linux path; Z: is the Linux root.
+    const QString servers = qEnvironmentVariable("UPDATER_TEST_SERVERS") + QLatin1String("/servers");
+    const QStringList fields = QString::fromUtf8(readFile(servers)).trimmed().split(QLatin1Char(' '));
+    const QString served = QStringLiteral("Z:") + fields.value(2);
+    if (fields.size() != 3 || !root.startsWith(served + QLatin1Char('/'), Qt::CaseInsensitive))
+        return false;
+    ports = {fields.at(0).toUShort(), fields.at(1).toUShort()};
+    urlPath = root.mid(served.size());
+    return true;
+#endif
+    return launch(certificate.isEmpty() ? 1 : 2, QStringLiteral("nginx.conf"), QStringLiteral("nginx"),
+                  {QStringLiteral("-p"), path() + QLatin1Char('/'), QStringLiteral("-c"), path(QStringLiteral("nginx.conf")),
+                   QStringLiteral("-e"), path(QStringLiteral("error.log"))});
 }
 
 QString NginxServer::configuration() const
 {
-    const QString tls = httpsPort == 0 ? QString() : QStringLiteral(
-            "listen 127.0.0.1:%1 ssl; ssl_certificate \"%2\"; ssl_certificate_key \"%3\";").arg(httpsPort).arg(certificate, key);
+    const QString tls = ports.size() < 2 ? QString() : QStringLiteral(
+            "listen 127.0.0.1:%1 ssl; ssl_certificate \"%2\"; ssl_certificate_key \"%3\";").arg(ports[1]).arg(certificate, key);
     // In the foreground and in one process, so that the process is the server and the
     // folders it serves need be readable by the user running the test only.
     return QStringLiteral(
                    "daemon off; master_process off; pid \"%1/nginx.pid\"; error_log \"%1/error.log\";\n"
                    "events { worker_connections 64; }\n"
-                   "http { access_log off; sendfile on; default_type application/octet-stream;\n"
+                   "http {\n"
+                   "    log_format transfer \"$status $body_bytes_sent\"; access_log \"%1/access.log\" transfer;\n"
+                   "    sendfile on; limit_rate %5;\n"
                    "    client_body_temp_path \"%1/body\"; proxy_temp_path \"%1/proxy\";\n"
                    "    fastcgi_temp_path \"%1/fastcgi\"; uwsgi_temp_path \"%1/uwsgi\"; scgi_temp_path \"%1/scgi\";\n"
-                   "    server { listen 127.0.0.1:%2; %3 root \"%4\"; } }\n")
-            .arg(prefix.path()).arg(httpPort).arg(tls, root);
+                   "    types { application/json json; }\n"
+                   "    default_type application/octet-stream;\n"
+                   "    server { listen 127.0.0.1:%2; %3 root \"%4\"; }\n"
+                   "}\n")
+            .arg(path()).arg(ports.value(0)).arg(tls, root).arg(rateLimit);
 }
 
-QString NginxServer::httpUrl() const
+QString NginxServer::httpUrl(const QString &host) const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(httpPort);
+    return QStringLiteral("http://%1:%2").arg(host).arg(ports.value(0)) + urlPath;
 }
 
-QString NginxServer::httpsUrl() const
+QString NginxServer::httpsUrl(const QString &host) const
 {
-    return QStringLiteral("https://127.0.0.1:%1").arg(httpsPort);
+    return QStringLiteral("https://%1:%2").arg(host).arg(ports.value(1)) + urlPath;
+}
+
+QByteArray NginxServer::lastAccess() const
+{
+    return readFile(path(QStringLiteral("access.log"))).trimmed().split('\n').last();
 }

@@ -2,6 +2,9 @@
 
 #include "support/sandbox.h"
 
+#include <QDir>
+#include <QFile>
+#include <QHostInfo>
 #include <QProcess>
 
 namespace {
@@ -19,8 +22,12 @@ bool openssl(const QString &folder, const QString &arguments)
     return done;
 }
 
-const QString newServerKey = QStringLiteral(
-        " -newkey rsa:2048 -nodes -keyout server.key -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1");
+// Also valid for the machine's own name, by which tests reach a server through a proxy.
+QString newServerKey()
+{
+    return QLatin1String(" -newkey rsa:2048 -nodes -keyout server.key -subj /CN=127.0.0.1 "
+                         "-addext subjectAltName=IP:127.0.0.1,DNS:") + QHostInfo::localHostName();
+}
 
 }
 
@@ -29,11 +36,21 @@ bool TestCertificates::create(const QString &folder, bool selfSigned)
     caFile = folder + QLatin1String(selfSigned ? "/server.pem" : "/ca.pem");
     certificateFile = folder + QLatin1String("/server.pem");
     keyFile = folder + QLatin1String("/server.key");
+#ifdef Q_OS_WIN
+    // Wine cannot run openssl as a child: the test harness made both kinds beforehand.
+    const QDir made(qEnvironmentVariable("UPDATER_TEST_SERVERS") + QLatin1String("/certificates/")
+                    + QLatin1String(selfSigned ? "self-signed" : "ca-signed"));
+    for (const QString &name : {QStringLiteral("ca.pem"), QStringLiteral("server.pem"), QStringLiteral("server.key")}) {
+        if (!QFile::copy(made.filePath(name), folder + QLatin1Char('/') + name))
+            return false;
+    }
+    return true;
+#endif
     if (selfSigned)
-        return openssl(folder, QLatin1String("req -x509 -days 2 -out server.pem") + newServerKey);
+        return openssl(folder, QLatin1String("req -x509 -days 2 -out server.pem") + newServerKey());
     return openssl(folder, QStringLiteral("req -x509 -days 2 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem "
                                           "-subj /CN=Updater-Test-CA"))
-            && openssl(folder, QLatin1String("req -out server.csr") + newServerKey)
+            && openssl(folder, QLatin1String("req -out server.csr") + newServerKey())
             && openssl(folder, QStringLiteral("x509 -req -days 2 -in server.csr -CA ca.pem -CAkey ca.key "
                                               "-CAcreateserial -copy_extensions copy -out server.pem"));
 }

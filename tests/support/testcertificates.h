@@ -6,8 +6,8 @@
 #include <QString>
 
 // A certificate authority of the test's own and a server certificate for 127.0.0.1
-// that it signed, made with the openssl tool in folder; or, with selfSigned, a server
-// certificate that signs itself.
+// and the machine's name that it signed, made with the openssl tool in folder; or,
+// with selfSigned, a server certificate that signs itself.
 struct TestCertificates
 {
     bool create(const QString &folder, bool selfSigned = false);
