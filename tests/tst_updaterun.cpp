@@ -1,6 +1,9 @@
 #include "support/nginxserver.h"
 #include "support/sandbox.h"
 #include "support/testcertificates.h"
+#include "support/tinyproxy.h"
+
+#include <QHostInfo>
 
 #include <QtTest>
 
@@ -56,6 +59,8 @@ private slots:
     void run_data();
     void run();
     void placementReachesDisk();
+    void resume_data();
+    void resume();
 };
 
 void UpdateRunTest::run_data()
@@ -66,7 +71,9 @@ void UpdateRunTest::run_data()
     // empty or ends a line, else it need only be contained. No files: no updates folder at all.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<Setup>("setup");
-    QTest::addColumn<QString>("server"); // file, file without drive letter, http or https
+    // file, file without drive letter, http or https, also "via" a forwarding proxy, one that
+    // wants credentials, or a dead one
+    QTest::addColumn<QString>("server");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");
     QTest::addColumn<QStringList>("log");
@@ -247,10 +254,20 @@ void UpdateRunTest::run_data()
     update("http", [package](const Sandbox &sandbox) { sandbox.publish("app.zip", package); },
            overHttp + QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex(package) + ", as expected.",
                                   "    Finished downloading 300000 bytes."}, withApp, "http");
-    update("self-signed https", [](const Sandbox &sandbox) { sandbox.publish("app.zip", "new"); },
-           manifest + QStringList{"    TLS ERROR: The certificate is self-signed, and untrusted",
-                                  "    ERROR: (6) SSL handshake failed", "Could not open updates.json for reading"},
-           {"updater.log"}, "https");
+    update("http via proxy", [package](const Sandbox &sandbox) { sandbox.publish("app.zip", package); },
+           overHttp + QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex(package) + ", as expected.",
+                                  "    Finished downloading 300000 bytes."}, withApp, "http via proxy");
+    const auto refused = [&](const char *name, const QStringList &errors, const QString &server) {
+        update(name, [](const Sandbox &sandbox) { sandbox.publish("app.zip", "new"); },
+               manifest + errors + QStringList{"Could not open updates.json for reading"}, {"updater.log"}, server);
+    };
+    const QStringList selfSigned{"    TLS ERROR: The certificate is self-signed, and untrusted", "    ERROR: (6) SSL handshake failed"};
+    refused("self-signed https", selfSigned, "https");
+    // Through the proxy's tunnel the updater still checks the server's own certificate.
+    refused("self-signed https through a proxy", selfSigned, "https via proxy");
+    refused("proxy that wants credentials", {"    ERROR: (105) Proxy requires authentication"}, "http via credentials proxy");
+    // The request is not sent around a proxy that does not answer.
+    refused("dead proxy", {"    ERROR: (1) Connection refused"}, "http via dead proxy");
 }
 
 void UpdateRunTest::run()
@@ -262,6 +279,11 @@ void UpdateRunTest::run()
     QFETCH(QString, output);
     QFETCH(QStringList, log);
     QFETCH(QStringList, files);
+    const QString proxy = server.section(" via ", 1);
+#ifdef Q_OS_WIN
+    if (!proxy.isEmpty())
+        QSKIP("Windows takes its proxy from the Internet Options, not from the environment");
+#endif
 
     Sandbox sandbox;
     manifestSigned = true;
@@ -274,15 +296,24 @@ void UpdateRunTest::run()
     }
     NginxServer nginx(sandbox.remoteFolder());
     TestCertificates certificates;
-    if (server == "https") {
+    if (server.startsWith("https")) {
         QVERIFY(certificates.create(sandbox.path(), true));
         nginx.enableHttps(certificates.certificateFile, certificates.keyFile);
     }
     QVERIFY(server.startsWith("file") || nginx.start());
-    const QString remote = server == "file" ? sandbox.remoteUrl()
-            : server == "http"                ? nginx.httpUrl()
-            : server == "https"               ? nginx.httpsUrl()
-                                              : sandbox.remoteUrl().replace(QRegularExpression("^file:///[A-Za-z]:/"), "file:///");
+    // Qt sends nothing for the loopback address through a proxy; the proxy looks up the name.
+    const QString host = proxy.isEmpty() ? QStringLiteral("127.0.0.1") : QHostInfo::localHostName();
+    const QString remote = server == "file"          ? sandbox.remoteUrl()
+            : server.startsWith("http ")  || server == "http" ? nginx.httpUrl(host)
+            : server.startsWith("https")                     ? nginx.httpsUrl(host)
+                                : sandbox.remoteUrl().replace(QRegularExpression("^file:///[A-Za-z]:/"), "file:///");
+    TinyProxy tinyproxy;
+    QVERIFY(proxy.isEmpty() || proxy == "dead proxy" || tinyproxy.start(proxy == "proxy" ? "" : "updater secret"));
+    const QByteArray proxyUrl = proxy.isEmpty() ? QByteArray()
+            : proxy == "dead proxy"             ? "http://127.0.0.1:" + QByteArray::number(freeLoopbackPort())
+                                                : tinyproxy.url().toLatin1();
+    qputenv("http_proxy", proxyUrl);
+    qputenv("https_proxy", proxyUrl);
     log.replaceInStrings("REMOTE_FOLDER", sandbox.remoteFolder());
     for (QStringList *texts : {&arguments, &log})
         texts->replaceInStrings("LOCAL", sandbox.localFolder()).replaceInStrings("REMOTE", remote);
@@ -292,6 +323,11 @@ void UpdateRunTest::run()
 
     const bool trustsTestKey = log.contains("Verifying signature of updates.json ...");
     const Sandbox::Result result = sandbox.run(arguments, trustsTestKey ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE);
+    qunsetenv("http_proxy");
+    qunsetenv("https_proxy");
+    if (proxy == "proxy")
+        QVERIFY(tinyproxy.log().contains(server.startsWith("https") ? "CONNECT " + QUrl(remote).authority().toLatin1()
+                                                                    : "GET " + remote.toLatin1() + "/pc/app.zip"));
     QCOMPARE(result.exitCode, exitCode);
     if (output.isEmpty() || output.endsWith('\n'))
         QCOMPARE(QString::fromLocal8Bit(result.output), output);
@@ -336,6 +372,62 @@ void UpdateRunTest::placementReachesDisk()
     const int sync = calls.indexOf(QRegularExpression(".*fdatasync\\(\\d+<" + QRegularExpression::escape(staged) + ">\\) = 0"));
     const int folderSync = calls.indexOf(QRegularExpression(".*fsync\\(\\d+<" + QRegularExpression::escape(sandbox.availableFolder()) + ">\\) = 0"), rename);
     QVERIFY2(sync >= 0 && sync < rename && folderSync > rename, qPrintable(calls.join('\n')));
+}
+
+void UpdateRunTest::resume_data()
+{
+    QTest::addColumn<QString>("meanwhile"); // what becomes of the package or of the kept part between the runs
+    QTest::addColumn<QByteArray>("access"); // nginx's status and body size for the next run's package request
+    QTest::newRow("the rest is fetched") << QString() << QByteArray("206 REST");
+    QTest::newRow("package changed on the server") << "touched" << QByteArray("200 1000000");
+    QTest::newRow("kept part damaged") << "damaged" << QByteArray("206 REST");
+}
+
+// A run killed in the middle of the package leaves what it received; the next run asks
+// the server for the rest, as long as the server still has the same file.
+void UpdateRunTest::resume()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Under wine the harness's nginx serves every test, without a rate limit or an access log");
+#endif
+    QFETCH(QString, meanwhile);
+    QFETCH(QByteArray, access);
+    Sandbox sandbox;
+    const QByteArray package(1000000, 'p');
+    sandbox.publish("package.zip", package);
+    NginxServer server(sandbox.remoteFolder());
+    server.limitRate("400k");
+    QVERIFY(server.start());
+    const QString part = sandbox.updatesFolder() + "/cache/package.partial";
+    QProcess killed;
+    sandbox.start(killed, sandbox.arguments(server.httpUrl()));
+    QVERIFY(QTest::qWaitFor([&part] { return QFileInfo(part).size() > 100000; }, 20000));
+    killed.kill();
+    QVERIFY(killed.waitForFinished());
+    const qint64 kept = QFileInfo(part).size();
+    QFile changed(meanwhile == "touched" ? sandbox.remoteFolder() + "/pc/package.zip" : part);
+    QVERIFY(changed.open(QIODevice::ReadWrite));
+    if (meanwhile == "touched") // which gives it a new ETag
+        QVERIFY(changed.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    if (meanwhile == "damaged")
+        QVERIFY(changed.putChar('!'));
+    changed.close();
+
+    const int logged = sandbox.logBytes().size();
+    QCOMPARE(sandbox.run(sandbox.arguments(server.httpUrl())).exitCode, 0);
+    const QByteArray log = sandbox.logBytes().mid(logged);
+    QVERIFY(log.contains("    Resuming at " + QByteArray::number(kept) + " bytes.\n"));
+    // Progress counts the whole package, kept bytes included.
+    QVERIFY(log.contains("    [100 %] Downloaded 1000000 / 1000000 bytes\n    Verifying downloaded file ...\n"));
+    QCOMPARE(log.contains("    FAILURE: MD5 hash"), meanwhile == "damaged");
+    QCOMPARE(server.lastAccess(), access.replace("REST", QByteArray::number(1000000 - kept)));
+    QCOMPARE(filesBelow(sandbox.updatesFolder() + "/cache"), QStringList());
+    if (meanwhile == "damaged") {
+        // Not resumed again: the run after starts over.
+        QCOMPARE(sandbox.run(sandbox.arguments(server.httpUrl())).exitCode, 0);
+        QCOMPARE(server.lastAccess(), QByteArray("200 1000000"));
+    }
+    QCOMPARE(readFile(sandbox.availableFolder() + "/package.zip"), package);
 }
 
 QTEST_GUILESS_MAIN(UpdateRunTest)
