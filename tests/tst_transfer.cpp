@@ -139,7 +139,7 @@ void TransferTest::answers()
     sandbox->putRemote("package.bin", answer.body);
     const QUrl source = answer.head.isEmpty() ? QUrl::fromLocalFile(sandbox->remoteFolder() + "/pc/package.bin") : url();
     // Wine, for one, cannot tell the free space of the Linux folders it shows.
-    if (lines.last().contains("free disk space") && !QStorageInfo(sandbox->updatesFolder()).isValid())
+    if (lines.last().contains("free disk space") && QStorageInfo(sandbox->updatesFolder() + "/cache").bytesAvailable() < 0)
         QSKIP("This system does not tell the free disk space");
 
     const bool stored = updater()->download(source, destination(), expected);
