@@ -45,6 +45,7 @@ private slots:
     void publishing();
     void verification_data();
     void verification();
+    void packageBeforeManifest();
 };
 
 void PublishTest::publishing_data()
@@ -195,6 +196,22 @@ void PublishTest::verification()
     QCOMPARE(result.first, exitCode);
     QVERIFY2(result.second.contains(message), qPrintable(result.second));
     QCOMPARE(snapshot(sandbox.remoteFolder()), remote);
+}
+
+// A reader of the remote folder meets no manifest that names a package not yet there.
+void PublishTest::packageBeforeManifest()
+{
+    Sandbox sandbox;
+    const QString trace = sandbox.path("strace.txt");
+    // A leak check cannot work under ptrace, and would only report that.
+    qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":detect_leaks=0");
+    const Sandbox::Result result = sandbox.run({"-f", "-o", trace, "-e", "trace=linkat,rename", PUBLISH_EXECUTABLE, "--remote",
+                                                sandbox.remoteFolder(), "--package", packageFile(sandbox, "app.zip"), "--version", "2.1"},
+                                               "strace");
+    if (result.exitCode != 0)
+        QSKIP("strace cannot trace the publishing tool here");
+    const QByteArray calls = readFile(trace);
+    QVERIFY2(calls.indexOf("/pc/app.zip\"") > 0 && calls.indexOf("/pc/app.zip\"") < calls.indexOf("/pc/updates.json\""), calls);
 }
 
 QTEST_GUILESS_MAIN(PublishTest)
