@@ -21,16 +21,16 @@ QString packageFile(const Sandbox &sandbox, const QString &name, const QByteArra
     return sandbox.path("build/" + name);
 }
 
-// Every entry below root with its contents and time of change, so that a rewrite with
-// the same bytes counts as a change too.
+// Every entry below root, a file with its contents and time of change, so that a rewrite
+// with the same bytes counts as a change too.
 QMap<QString, QByteArray> snapshot(const QString &root)
 {
     QMap<QString, QByteArray> tree;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        tree[path] = QByteArray::number(it.fileInfo().lastModified().toMSecsSinceEpoch())
-                + (it.fileInfo().isDir() ? QByteArray(" folder") : ' ' + readFile(path));
+        tree[path] = it.fileInfo().isDir() ? QByteArray("folder")
+                                           : QByteArray::number(it.fileInfo().lastModified().toMSecsSinceEpoch()) + ' ' + readFile(path);
     }
     return tree;
 }
@@ -51,7 +51,7 @@ private slots:
 void PublishTest::publishing_data()
 {
     // before: what the remote folder holds: nothing but an empty folder pc, a signed update
-    // (app.zip, version 2.1, rule 10+), no folder pc, or a file in its place. A refusal leaves it as it
+    // (app.zip, version 2.1, rule 10+), no folder pc, a file in its place, or a folder in the signature's. A refusal leaves it as it
     // was; a publication is what the updater, through a file URL or nginx, then installs.
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("packageName"); // empty: no package file at all
@@ -89,6 +89,8 @@ void PublishTest::publishing_data()
         "a different app.zip is already published, and updaters may be downloading it (--force replaces it).");
     row("unsigned over signed", "published", "other.zip", {"--version", "2.2"}, 3, "the published updates.json is signed");
     row("minisign fails", "published", "other.zip", {"--version", "2.2", "--sign-key", "missing.key"}, 6, "cannot sign with");
+    row("signature cannot be written", "signature folder", "app.zip", {"--version", "2.1", "--sign-key", TEST_SECRET_KEY}, 4,
+        "cannot write");
     row("update folder is a file", "file", "app.zip", {"--version", "2.1"}, 4, "cannot create the folder");
     row("verify with package", "published", "app.zip", {"--verify"}, 1, "--verify only checks; it takes no --package.");
 }
@@ -115,6 +117,8 @@ void PublishTest::publishing()
         QVERIFY(QDir(pc).removeRecursively());
     if (before == "file")
         writeFile(pc, "not a folder");
+    if (before == "signature folder")
+        QVERIFY(QDir().mkpath(pc + "/updates.json.minisig"));
     const QMap<QString, QByteArray> remote = snapshot(sandbox.remoteFolder());
 
     const QString file = packageName.isEmpty() ? sandbox.path("build/app.zip") : packageFile(sandbox, packageName);
