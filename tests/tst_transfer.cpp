@@ -112,7 +112,7 @@ void TransferTest::answers_data()
             << QStringList{"    ERROR: package.bin is larger than 100 bytes."};
     const QString noRoom = QStringLiteral("    ERROR: Not enough free disk space: 4611686018427387904 bytes needed, {free} available.");
     QTest::newRow("no room for the announced length")
-            << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 4611686018427387904\r\n", body} << ExpectedFile() << QStringList{noRoom};
+            << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 4611686018427387904\r\n", {}, true} << ExpectedFile() << QStringList{noRoom};
     // An answer without a head stands for its body in a file, copied through a file URL.
     QTest::newRow("copy, no room for the stated size") << HttpAnswer{{}, body} << ExpectedFile{{}, {}, qint64(1) << 62}
                                                        << QStringList{noRoom};
