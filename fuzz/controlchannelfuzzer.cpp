@@ -3,43 +3,25 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
-#include <QStringList>
 #include <QTemporaryDir>
 
-#include <functional>
-
-// Input: the bytes a client sends on one connection to the updater's control
-// channel. A real client socket talks to the application's own server, so the
-// server's slots run as they do in the updater.
+// Input: the bytes a client sends on one connection to the updater's control channel. A
+// real client socket talks to the application's own server, so the server's slots run as
+// they do in the updater.
 namespace {
-
 QStringList logged;
-
-void keepMessage(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    logged.append(message);
-}
-
 QString availableFolder;
 // Stands for a downloaded package: "shutdown" must remove it, nothing else may.
 QString waitingPackage;
-
-void processEventsUntil(const std::function<bool()> &done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     static QTemporaryDir local;
     expect(local.isValid(), "a temporary folder can be made");
-    UpdaterApp &app = fuzzedApp();
-    app.setLocalPath(local.path());
+    fuzzedApp().setLocalPath(local.path());
     // After setLocalPath, which installs the log file's handler.
-    qInstallMessageHandler(keepMessage);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) { logged.append(message); });
     availableFolder = local.path() + QLatin1String("/available/");
     waitingPackage = availableFolder + QLatin1String("package.zip");
     QDir().mkpath(availableFolder);
@@ -49,10 +31,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
-    if (!QFile::exists(waitingPackage)) {
-        QFile package(waitingPackage);
-        expect(package.open(QIODevice::WriteOnly), "a package can be put in the available folder");
-    }
+    QFile package(waitingPackage);
+    expect(package.exists() || package.open(QIODevice::WriteOnly), "a package can be put in the available folder");
     logged.clear();
     {
         QLocalSocket client;
@@ -60,26 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         expect(client.waitForConnected(5000), "the control channel accepts a connection");
         client.write(bytes);
         client.flush();
-        const int lines = bytes.isEmpty() ? 1 : 2;
-        processEventsUntil([lines] { return logged.size() >= lines; });
+        while (logged.size() < (bytes.isEmpty() ? 1 : 2))
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         // After its one message the connection is closed, so that nothing can follow.
-        if (!bytes.isEmpty())
-            processEventsUntil([&client] { return client.state() == QLocalSocket::UnconnectedState; });
+        while (!bytes.isEmpty() && client.state() != QLocalSocket::UnconnectedState)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     QCoreApplication::processEvents();
 
     const QString message = QString::fromUtf8(bytes);
-    expect(logged.value(0) == QLatin1String("Received LOCAL SOCKET connection"),
-           "a connection is logged", message);
-    if (!bytes.isEmpty()) {
-        expect(logged.size() == 2, "one message is read per connection", message);
-        // The log line carries the text as UTF-8 can hold it.
-        expect(logged.at(1) == QLatin1String("Received LOCAL SOCKET message: ")
-                       + QString::fromUtf8(message.toUtf8()),
-               "the message is logged as received", message);
-    }
-    const bool shutdown = message == QLatin1String("shutdown");
-    expect(QFile::exists(waitingPackage) != shutdown,
+    expect(logged.value(0) == QLatin1String("Received LOCAL SOCKET connection"), "a connection is logged", message);
+    // The log line carries the text as UTF-8 can hold it.
+    expect(bytes.isEmpty() || logged == QStringList{logged.value(0), "Received LOCAL SOCKET message: " + QString::fromUtf8(message.toUtf8())},
+           "one message is read per connection, and logged as received", message);
+    expect(QFile::exists(waitingPackage) != (message == QLatin1String("shutdown")),
            "exactly the text \"shutdown\" empties the available folder", message);
     expect(QDir(availableFolder).exists(), "the available folder is still there", message);
 

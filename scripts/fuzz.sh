@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-60}"
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(manifest versioncompare oscompatibility remotelocation packagename controlchannel signature)
+    targets=(manifest remotelocation controlchannel signature)
 fi
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ \

@@ -1,177 +1,159 @@
+#include "support/loopbackhttpserver.h"
 #include "support/sandbox.h"
-#include "support/slowremote.h"
 
 #include <QLocalSocket>
 #include <QtTest>
 
 #include <memory>
 
-// One updater at a time: real processes that share one temporary folder.
+// One updater at a time: real processes that share one temporary folder, whose owner
+// downloads a package that trickles in from a loopback server.
 class SingleInstanceTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init() { sandbox = std::make_unique<Sandbox>(); }
+    void init();
     void cleanup();
-    void secondInstanceLeavesOwnerAlone_data();
-    void secondInstanceLeavesOwnerAlone();
-    void shutdownEndsDownload();
-    void otherMessagesChangeNothing_data();
-    void otherMessagesChangeNothing();
-    void killedOwnerIsTakenOver();
+    void ownerCarriesOn_data();
+    void ownerCarriesOn();
+    void killedOwnerIsTakenOverAndShutDown();
 
 private:
-    // Starts the owner against a remote whose package drips in, and waits until it downloads.
-    bool startOwner(int packageSize, int dripBytes, int dripIntervalMs);
-    void expectCompleteUpdate(QProcess &process);
+    // Starts an owner whose package takes 16 drips this far apart, and waits until it downloads.
+    bool startOwner(QProcess &process, int dripIntervalMs);
 
     std::unique_ptr<Sandbox> sandbox;
-    std::unique_ptr<SlowRemote> remote;
+    LoopbackHttpServer server;
     QProcess owner;
+    const QByteArray package = QByteArray(8192, 'p');
 };
+
+void SingleInstanceTest::init()
+{
+    sandbox = std::make_unique<Sandbox>();
+    QVERIFY(server.isListening() || server.start());
+    const QJsonObject manifest{{"md5", QString::fromLatin1(md5Hex(package))}, {"os", "windows"},
+                               {"version", "2.1"}, {"package", "app.zip"}};
+    server.setAnswer("/pc/updates.json", HttpAnswer::ok(QJsonDocument(manifest).toJson()));
+}
 
 void SingleInstanceTest::cleanup()
 {
     owner.kill();
     owner.waitForFinished();
-    remote.reset();
-    sandbox.reset();
 }
 
-bool SingleInstanceTest::startOwner(int packageSize, int dripBytes, int dripIntervalMs)
+bool SingleInstanceTest::startOwner(QProcess &process, int dripIntervalMs)
 {
-    remote = std::make_unique<SlowRemote>(packageSize, dripBytes, dripIntervalMs);
-    if (!remote->start())
-        return false;
-    sandbox->start(owner, sandbox->arguments(remote->url()));
-    return SlowRemote::waitUntilDownloading(*sandbox);
+    HttpAnswer slow = HttpAnswer::ok(package);
+    slow.dripBytes = 512;
+    slow.dripIntervalMs = dripIntervalMs;
+    server.setAnswer("/pc/app.zip", slow);
+    sandbox->start(process, sandbox->arguments(server.url(QString()).toString()));
+    return QTest::qWaitFor([this] { return sandbox->logBytes().contains("] Downloaded "); }, 20000);
 }
 
-void SingleInstanceTest::expectCompleteUpdate(QProcess &process)
+void SingleInstanceTest::ownerCarriesOn_data()
 {
-    QTRY_COMPARE_WITH_TIMEOUT(process.state(), QProcess::NotRunning, 20000);
-    QCOMPARE(process.exitCode(), 0);
-    QCOMPARE(sandbox->availableFiles(), QStringList{"app.zip"});
-    QVERIFY(readFile(sandbox->availableFolder() + "/app.zip") == remote->package());
-    QCOMPARE(sandbox->cacheFiles(), QStringList());
-}
-
-void SingleInstanceTest::secondInstanceLeavesOwnerAlone_data()
-{
-    QTest::addColumn<QStringList>("arguments"); // LOCAL and REMOTE stand for the owner's
-    QTest::addColumn<bool>("otherTemporaryFolder"); // as for another user's updater
-
-    QTest::newRow("no arguments") << QStringList() << false;
-    QTest::newRow("help") << QStringList{"--help"} << false;
-    QTest::newRow("invalid paths") << QStringList{"--localPath", "/nowhere", "--remotePath", "ftp://127.0.0.1"} << false;
-    QTest::newRow("same paths") << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"} << false;
-    QTest::newRow("same paths, other temporary folder") << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"}
-                                                        << true;
-}
-
-void SingleInstanceTest::secondInstanceLeavesOwnerAlone()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, otherTemporaryFolder);
-    QVERIFY(startOwner(4096, 512, 100));
-
-    arguments.replaceInStrings("LOCAL", sandbox->localFolder()).replaceInStrings("REMOTE", remote->url());
-    QElapsedTimer clock;
-    clock.start();
-    const Sandbox other;
-    const Sandbox::Result second = (otherTemporaryFolder ? other : *sandbox).run(arguments);
-    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(second.exitCode, 0);
-    QCOMPARE(second.standardError + second.standardOutput, QByteArray());
-
-    expectCompleteUpdate(owner);
-    QCOMPARE(sandbox->logBytes().count("Orvella Software Updater Version"), 1);
-    QVERIFY(!sandbox->logBytes().contains("LOCAL SOCKET"));
-    QCOMPARE(sandbox->logBytes().count("Another updater is working in " + sandbox->updatesFolder().toUtf8() + ".\n"),
-             int(otherTemporaryFolder));
-}
-
-void SingleInstanceTest::shutdownEndsDownload()
-{
-    QVERIFY(startOwner(64 * 1024, 256, 50));
-    QProcess second;
-    QElapsedTimer clock;
-    clock.start();
-    sandbox->start(second, {"--shutdown"});
-    QTRY_COMPARE_WITH_TIMEOUT(owner.state(), QProcess::NotRunning, 10000);
-    QCOMPARE(owner.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(owner.exitCode(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 10000);
-    const qint64 elapsed = clock.elapsed();
-    QCOMPARE(second.exitCode(), 0);
-    // The client keeps its connection for two seconds after writing, then ends.
-    QVERIFY2(elapsed >= 1900 && elapsed < 4500, qPrintable(QString::number(elapsed)));
-
-    const QStringList lines = sandbox->logLines();
-    const int connection = lines.indexOf("Received LOCAL SOCKET connection");
-    QVERIFY(connection > 0);
-    QCOMPARE(lines.mid(connection), (QStringList{"Received LOCAL SOCKET connection",
-                                                 "Received LOCAL SOCKET message: shutdown"}));
-    QCOMPARE(sandbox->availableFiles(), QStringList());
-    QCOMPARE(sandbox->cacheFiles(), QStringList());
-}
-
-void SingleInstanceTest::otherMessagesChangeNothing_data()
-{
+    // Either a second updater with these arguments (LOCAL and REMOTE stand for the owner's),
+    // or a client that writes message on the control channel; logged is what the owner logs.
+    // A second updater that logs runs with a temporary folder of its own, as another user's.
+    QTest::addColumn<bool>("client");
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("message");
-    QTest::addColumn<QByteArray>("logged"); // empty: no message line at all
+    QTest::addColumn<QByteArray>("logged");
 
-    QTest::newRow("line feed") << QByteArray("shutdown\n") << QByteArray("Received LOCAL SOCKET message: shutdown\n\n");
-    QTest::newRow("capital S") << QByteArray("Shutdown") << QByteArray("Received LOCAL SOCKET message: Shutdown\n");
-    QTest::newRow("leading space") << QByteArray(" shutdown") << QByteArray("Received LOCAL SOCKET message:  shutdown\n");
-    QTest::newRow("twice") << QByteArray("shutdownshutdown") << QByteArray("Received LOCAL SOCKET message: shutdownshutdown\n");
-    QTest::newRow("nothing written") << QByteArray() << QByteArray("Received LOCAL SOCKET connection\n");
+    QTest::newRow("no arguments") << false << QStringList() << QByteArray() << QByteArray();
+    QTest::newRow("help") << false << QStringList{"--help"} << QByteArray() << QByteArray();
+    QTest::newRow("invalid paths") << false << QStringList{"--localPath", "/nowhere", "--remotePath", "ftp://127.0.0.1"}
+                                   << QByteArray() << QByteArray();
+    QTest::newRow("same paths") << false << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"} << QByteArray()
+                                << QByteArray();
+    QTest::newRow("same paths, other temporary folder") << false << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"}
+                                                        << QByteArray() << QByteArray("Another updater is working in LOCAL/updates.\n");
+    const QByteArray line = "Received LOCAL SOCKET message: ";
+    QTest::newRow("line feed") << true << QStringList() << QByteArray("shutdown\n") << line + "shutdown\n\n";
+    QTest::newRow("twice") << true << QStringList() << QByteArray("shutdownshutdown") << line + "shutdownshutdown\n";
+    // Read as UTF-8, logged as Latin-1.
+    QTest::newRow("UTF-8") << true << QStringList() << QByteArray("arr\xc3\xaat") << line + "arr\xeat\n";
+    QTest::newRow("nothing written") << true << QStringList() << QByteArray() << QByteArray("Received LOCAL SOCKET connection\n");
 }
 
-void SingleInstanceTest::otherMessagesChangeNothing()
+void SingleInstanceTest::ownerCarriesOn()
 {
+    QFETCH(bool, client);
+    QFETCH(QStringList, arguments);
     QFETCH(QByteArray, message);
     QFETCH(QByteArray, logged);
-    QVERIFY(startOwner(4096, 512, 100));
+    QVERIFY(startOwner(owner, 100));
 
-    QLocalSocket client;
+    if (client) {
+        QLocalSocket socket;
 #ifdef Q_OS_WIN
-    client.connectToServer("ZorvanApplicationUpdater", QIODevice::WriteOnly);
+        socket.connectToServer("ZorvanApplicationUpdater", QIODevice::WriteOnly);
 #else
-    client.connectToServer(sandbox->temporaryFolder() + "/ZorvanApplicationUpdater", QIODevice::WriteOnly);
+        socket.connectToServer(sandbox->temporaryFolder() + "/ZorvanApplicationUpdater", QIODevice::WriteOnly);
 #endif
-    QVERIFY(client.waitForConnected(5000));
-    client.write(message);
-    QVERIFY(message.isEmpty() || client.waitForBytesWritten(5000));
-    QTRY_VERIFY(sandbox->logBytes().contains(logged));
-    // Whatever the client sends after its one message must not pile up in the owner:
-    // the owner closes the connection. A client of a named pipe under wine is not told.
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(message);
+        QVERIFY(message.isEmpty() || socket.waitForBytesWritten(5000));
+        QTRY_VERIFY(sandbox->logBytes().contains(logged));
+        // One message per connection: the owner closes it, so that nothing can follow.
+        // A client of a named pipe under wine is not told of the close.
 #ifndef Q_OS_WIN
-    QTRY_VERIFY(message.isEmpty() || client.state() == QLocalSocket::UnconnectedState);
+        QTRY_VERIFY(message.isEmpty() || socket.state() == QLocalSocket::UnconnectedState);
 #endif
-    client.disconnectFromServer();
+        socket.disconnectFromServer();
+    } else {
+        arguments.replaceInStrings("LOCAL", sandbox->localFolder()).replaceInStrings("REMOTE", server.url(QString()).toString());
+        QElapsedTimer clock;
+        clock.start();
+        const Sandbox other;
+        const Sandbox::Result second = (logged.isEmpty() ? *sandbox : other).run(arguments);
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(second.output, QByteArray());
+    }
 
-    expectCompleteUpdate(owner);
-    QCOMPARE(sandbox->logBytes().count("Received LOCAL SOCKET connection\n"), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(owner.state(), QProcess::NotRunning, 20000);
+    QCOMPARE(owner.exitCode(), 0);
+    QCOMPARE(readFile(sandbox->availableFolder() + "/app.zip"), package);
+    QCOMPARE(filesBelow(sandbox->updatesFolder()), (QStringList{"available/app.zip", "updater.log", "updates.json"}));
+    QCOMPARE(sandbox->logBytes().count("Orvella Software Updater Version"), 1);
+    QCOMPARE(sandbox->logBytes().count("Received LOCAL SOCKET connection\n"), client ? 1 : 0);
+    if (!client && !logged.isEmpty())
+        QCOMPARE(sandbox->logBytes().count(logged.replace("LOCAL", sandbox->localFolder().toUtf8())), 1);
     QCOMPARE(sandbox->logBytes().count("Received LOCAL SOCKET message:"), message.isEmpty() ? 0 : 1);
 }
 
-void SingleInstanceTest::killedOwnerIsTakenOver()
+void SingleInstanceTest::killedOwnerIsTakenOverAndShutDown()
 {
-    QVERIFY(startOwner(64 * 1024, 256, 50));
+    QVERIFY(startOwner(owner, 500));
     owner.kill();
     QVERIFY(owner.waitForFinished(5000));
-
     // The killed run left its lock behind, but nothing an installer could take.
     QCOMPARE(sandbox->availableFiles(), QStringList());
     QVERIFY(QFileInfo::exists(sandbox->temporaryFolder() + "/ZorvanApplicationUpdater-lock"));
 
-    remote->speedUp();
+    QFile::remove(sandbox->updatesFolder() + "/updater.log");
     QProcess next;
-    sandbox->start(next, sandbox->arguments(remote->url()));
-    expectCompleteUpdate(next);
-    QVERIFY(sandbox->logBytes().contains("    SUCCESS: MD5 hash of downloaded file is " + md5Hex(remote->package())));
+    QVERIFY(startOwner(next, 500));
+    QProcess shutdown;
+    QElapsedTimer clock;
+    clock.start();
+    sandbox->start(shutdown, {"--shutdown"});
+    QTRY_COMPARE_WITH_TIMEOUT(next.state(), QProcess::NotRunning, 10000);
+    QCOMPARE(next.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(next.exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(shutdown.state(), QProcess::NotRunning, 10000);
+    QCOMPARE(shutdown.exitCode(), 0);
+    // The client keeps its connection for two seconds after writing, then ends.
+    QVERIFY2(clock.elapsed() >= 1900 && clock.elapsed() < 4500, qPrintable(QString::number(clock.elapsed())));
+    const QStringList lines = sandbox->logLines();
+    QCOMPARE(lines.mid(lines.indexOf("Received LOCAL SOCKET connection")),
+             (QStringList{"Received LOCAL SOCKET connection", "Received LOCAL SOCKET message: shutdown"}));
+    QCOMPARE(filesBelow(sandbox->updatesFolder()), (QStringList{"updater.log", "updates.json"}));
 }
 
 QTEST_GUILESS_MAIN(SingleInstanceTest)

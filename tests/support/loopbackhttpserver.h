@@ -3,49 +3,38 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QSslCertificate>
-#include <QSslKey>
 #include <QTcpServer>
 #include <QUrl>
 
-// How the server answers a request: the head (status line and headers) is sent at
-// once, then the body, or its first bytesToSend bytes, whole or in drips, and then
-// the connection ends as ending says.
+// What the server sends for a request: the head (status line and headers) at once, then
+// the body, whole or in drips, and then it closes the connection, or leaves it open.
 struct HttpAnswer
 {
-    enum Ending { Close, Reset, Stall };
-
     QByteArray head;
     QByteArray body;
-    qint64 bytesToSend = -1;
-    Ending ending = Close;
+    bool stall = false;
     int dripBytes = 0;
     int dripIntervalMs = 0;
 
-    static HttpAnswer ok(const QByteArray &body, bool announceLength = true);
-    static HttpAnswer status(int code, const QByteArray &reason, const QByteArray &body,
-                             const QByteArray &extraHeaders = QByteArray());
+    static HttpAnswer ok(const QByteArray &body)
+    {
+        return {"HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n", body};
+    }
 };
 
-// An HTTP (or, with a certificate, HTTPS) server on 127.0.0.1 that answers every
-// request as it was told, also in ways no real server would.
+// An HTTP server on 127.0.0.1 that answers as it was told, also in ways no real server
+// would. Each request is answered as its path says, or else as the path "" says.
 class LoopbackHttpServer : public QTcpServer
 {
     Q_OBJECT
 
 public:
-    using QTcpServer::QTcpServer;
-
-    void setAnswer(const HttpAnswer &answer) { current = answer; }
-    // Answers requests for this path (such as /pc/app.zip) differently from the rest.
-    void setAnswer(const QByteArray &path, const HttpAnswer &answer) { byPath.insert(path, answer); }
-    void useTls(const QSslCertificate &serverCertificate, const QSslKey &serverKey)
-    {
-        certificate = serverCertificate;
-        key = serverKey;
-    }
+    void setAnswer(const QByteArray &path, const HttpAnswer &answer) { answers.insert(path, answer); }
     bool start() { return listen(QHostAddress::LocalHost); }
-    QUrl url(const QString &path) const;
+    QUrl url(const QString &path) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path));
+    }
     // The head of the last request received.
     QByteArray lastRequest() const { return request; }
 
@@ -56,12 +45,7 @@ protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    void answer(QTcpSocket *socket, const HttpAnswer &answer);
-
-    HttpAnswer current;
-    QHash<QByteArray, HttpAnswer> byPath;
-    QSslCertificate certificate;
-    QSslKey key;
+    QHash<QByteArray, HttpAnswer> answers;
     QByteArray request;
 };
 

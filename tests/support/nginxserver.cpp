@@ -3,14 +3,9 @@
 #include "support/sandbox.h"
 
 #include <QFileInfo>
+#include <QHostInfo>
 
 NginxServer::NginxServer(const QString &rootFolder) : root(QFileInfo(rootFolder).absoluteFilePath()) {}
-
-void NginxServer::enableHttps(const QString &certificateFile, const QString &keyFile)
-{
-    certificate = QFileInfo(certificateFile).absoluteFilePath();
-    key = QFileInfo(keyFile).absoluteFilePath();
-}
 
 bool NginxServer::start()
 {
@@ -25,7 +20,14 @@ bool NginxServer::start()
     urlPath = root.mid(served.size());
     return true;
 #endif
-    return launch(certificate.isEmpty() ? 1 : 2, QStringLiteral("nginx.conf"), QStringLiteral("nginx"),
+    // Valid also for the machine's own name, by which tests reach the server through a proxy.
+    if (https && QProcess::execute(QStringLiteral("openssl"), {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-days"),
+                QStringLiteral("2"), QStringLiteral("-out"), path(QStringLiteral("server.pem")), QStringLiteral("-newkey"),
+                QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"), path(QStringLiteral("server.key")),
+                QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:") + QHostInfo::localHostName()}) != 0)
+        return false;
+    return launch(https ? 2 : 1, QStringLiteral("nginx.conf"), QStringLiteral("nginx"),
                   {QStringLiteral("-p"), path() + QLatin1Char('/'), QStringLiteral("-c"), path(QStringLiteral("nginx.conf")),
                    QStringLiteral("-e"), path(QStringLiteral("error.log"))});
 }
@@ -33,7 +35,7 @@ bool NginxServer::start()
 QString NginxServer::configuration() const
 {
     const QString tls = ports.size() < 2 ? QString() : QStringLiteral(
-            "listen 127.0.0.1:%1 ssl; ssl_certificate \"%2\"; ssl_certificate_key \"%3\";").arg(ports[1]).arg(certificate, key);
+            "listen 127.0.0.1:%1 ssl; ssl_certificate \"%2/server.pem\"; ssl_certificate_key \"%2/server.key\";").arg(ports[1]).arg(path());
     // In the foreground and in one process, so that the process is the server and the
     // folders it serves need be readable by the user running the test only.
     return QStringLiteral(

@@ -15,8 +15,8 @@ class NginxServer : public LoopbackDaemon
 public:
     explicit NginxServer(const QString &rootFolder);
 
-    // Also serves https, with this certificate and key (PEM files).
-    void enableHttps(const QString &certificateFile, const QString &keyFile);
+    // Also serves https, with a certificate that signs itself, made by openssl; before start().
+    void enableHttps() { https = true; }
     // Sends at most this many bytes a second to each client, such as "200k"; before start().
     void limitRate(const QString &bytesPerSecond) { rateLimit = bytesPerSecond; }
     // False when nginx could not be started or did not accept connections.
@@ -34,8 +34,7 @@ protected:
 
 private:
     QString root;
-    QString certificate;
-    QString key;
+    bool https = false;
     QString rateLimit = QStringLiteral("0");
     QString urlPath; // of root below the folder that the harness's nginx serves
 };

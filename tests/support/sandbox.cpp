@@ -3,7 +3,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
@@ -27,17 +26,15 @@ void Sandbox::putRemote(const QString &name, const QByteArray &bytes) const
     writeFile(remoteFolder() + QLatin1String("/pc/") + name, bytes);
 }
 
-QByteArray Sandbox::publish(const QString &package, const QByteArray &bytes,
-                            const QString &version) const
+QByteArray Sandbox::publish(const QString &package, const QByteArray &bytes, const QString &version) const
 {
     putRemote(package, bytes);
-    const QByteArray digest = md5Hex(bytes);
-    const QJsonObject manifest{{QStringLiteral("md5"), QString::fromLatin1(digest)},
+    const QJsonObject manifest{{QStringLiteral("md5"), QString::fromLatin1(md5Hex(bytes))},
                                {QStringLiteral("os"), QStringLiteral("windows")},
                                {QStringLiteral("version"), version},
                                {QStringLiteral("package"), package}};
     putRemote(QStringLiteral("updates.json"), QJsonDocument(manifest).toJson());
-    return digest;
+    return md5Hex(bytes);
 }
 
 QStringList Sandbox::arguments(const QString &remote) const
@@ -63,52 +60,35 @@ void Sandbox::start(QProcess &process, const QStringList &arguments, const QStri
 Sandbox::Result Sandbox::run(const QStringList &arguments, const QString &program) const
 {
     QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
     start(process, arguments, program);
     Result result;
-    if (!process.waitForFinished(60000)) {
+    if (!process.waitForFinished(60000))
         process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.exitStatus = process.exitStatus();
-    if (result.exitStatus == QProcess::NormalExit)
+    else if (process.exitStatus() == QProcess::NormalExit)
         result.exitCode = process.exitCode();
-    result.standardError = process.readAllStandardError();
-    result.standardOutput = process.readAllStandardOutput();
+    // Windows ends the lines with "\r\n".
+    result.output = process.readAll().replace("\r\n", "\n");
     return result;
 }
 
 QStringList Sandbox::logLines() const
 {
-    QStringList lines = QString::fromLatin1(logBytes()).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    if (lines.size() >= 2 && lines.first().startsWith(QLatin1String("=====")))
-        lines.erase(lines.begin(), lines.begin() + 2);
+    const auto isProgress = [](const QString &line) { return line.contains(QLatin1String(" Downloaded ")); };
+    QStringList lines;
+    const QStringList all = QString::fromLatin1(logBytes()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (int i = 0; i < all.size(); ++i) {
+        if (all.at(i).startsWith(QLatin1String("=====")))
+            i += 2;
+        if (i < all.size() && !(isProgress(all.at(i)) && i + 1 < all.size() && isProgress(all.at(i + 1))))
+            lines << all.at(i);
+    }
     return lines;
-}
-
-QStringList Sandbox::availableFiles() const
-{
-    return QDir(availableFolder()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-QStringList Sandbox::cacheFiles() const
-{
-    return QDir(updatesFolder() + QLatin1String("/cache")).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 QByteArray md5Hex(const QByteArray &bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
-}
-
-QByteArray testPackage(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char('a' + i % 26);
-    return bytes;
 }
 
 QByteArray readFile(const QString &path)
@@ -133,25 +113,4 @@ QStringList filesBelow(const QString &folder)
         files << it.next().mid(folder.size() + 1);
     files.sort();
     return files;
-}
-
-QStringList startLines(const Sandbox &sandbox, const QString &remote)
-{
-    return {QStringLiteral("Orvella Software Updater Version 2.0.1610051745."),
-            QStringLiteral("  Using local path at ") + sandbox.updatesFolder(),
-            QStringLiteral("  Using remote path at ") + remote + QLatin1String("/pc/"),
-            QStringLiteral("Checking for downloaded updates in ") + sandbox.availableFolder()};
-}
-
-QStringList withFinalProgressOnly(const QStringList &lines)
-{
-    const auto isProgress = [](const QString &line) {
-        return line.startsWith(QLatin1String("    [")) || line.startsWith(QLatin1String("    Downloaded "));
-    };
-    QStringList result;
-    for (int i = 0; i < lines.size(); ++i) {
-        if (!isProgress(lines[i]) || i + 1 == lines.size() || !isProgress(lines[i + 1]))
-            result << lines[i];
-    }
-    return result;
 }

@@ -7,6 +7,11 @@
 #include <QTemporaryDir>
 
 QByteArray readFile(const QString &path);
+// Creates the folders on the way.
+void writeFile(const QString &path, const QByteArray &bytes);
+QByteArray md5Hex(const QByteArray &bytes);
+// The files below folder, with their paths relative to it, in order.
+QStringList filesBelow(const QString &folder);
 
 // One updater installation for a test: a local folder, a remote folder served through
 // a file URL, and a temporary folder of its own for the lock file and control channel.
@@ -16,14 +21,11 @@ public:
     struct Result
     {
         int exitCode = -1; // also for a process that crashed or had to be killed
-        QProcess::ExitStatus exitStatus = QProcess::CrashExit;
-        QByteArray standardError;
-        QByteArray standardOutput;
+        QByteArray output; // standard error and standard output
     };
 
     Sandbox();
 
-    bool isValid() const { return root.isValid() && temporary.isValid(); }
     QString path(const QString &relative = QString()) const
     {
         return relative.isEmpty() ? root.path() : root.filePath(relative);
@@ -37,7 +39,7 @@ public:
 
     // Writes a file below the remote folder's "pc" folder.
     void putRemote(const QString &name, const QByteArray &bytes) const;
-    // Writes a package and a manifest that offers it as version, with its digest.
+    // Writes a package and a manifest that offers it as version, and returns its digest.
     QByteArray publish(const QString &package, const QByteArray &bytes,
                        const QString &version = QStringLiteral("2.1")) const;
 
@@ -49,10 +51,10 @@ public:
                const QString &program = QStringLiteral(UPDATER_EXECUTABLE)) const;
 
     QByteArray logBytes() const { return readFile(updatesFolder() + QLatin1String("/updater.log")); }
-    // The log's lines after the banner's date line, which differs from run to run.
+    // The log's lines without what differs from run to run: each run's banner and date,
+    // and the progress lines before the last of a series, which depend on how bytes arrive.
     QStringList logLines() const;
-    QStringList availableFiles() const;
-    QStringList cacheFiles() const;
+    QStringList availableFiles() const { return filesBelow(availableFolder()); }
 
 private:
     QTemporaryDir root;
@@ -60,20 +62,5 @@ private:
     // socket paths are limited to about a hundred bytes, which a build folder can exceed.
     QTemporaryDir temporary;
 };
-
-QByteArray md5Hex(const QByteArray &bytes);
-// Some bytes that are not all alike, as a package's are.
-QByteArray testPackage(int size);
-// Creates the folders on the way.
-void writeFile(const QString &path, const QByteArray &bytes);
-// The files below folder, with their paths relative to it, in order.
-QStringList filesBelow(const QString &folder);
-
-// What a run logs after the banner's date line up to its first look at the available folder.
-QStringList startLines(const Sandbox &sandbox, const QString &remote);
-
-// Progress depends on how the bytes happen to arrive; only the last report of a run of
-// them, that all bytes are there, is the same from run to run.
-QStringList withFinalProgressOnly(const QStringList &lines);
 
 #endif

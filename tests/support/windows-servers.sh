@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The Linux programs that the tests of the Windows build need, started from outside wine,
 # which cannot wait for or stop a Linux process: nginx serving FOLDER over http and https
-# (with a self-signed certificate) on loopback ports, and test certificates made with
-# openssl. "start STATE FOLDER" writes STATE/servers (the two ports and FOLDER) and
-# STATE/certificates/{self-signed,ca-signed}/; "stop STATE" ends nginx.
+# (with a self-signed certificate) on loopback ports. "start STATE FOLDER" writes STATE/servers
+# (the two ports and FOLDER); "stop STATE" ends nginx.
 set -euo pipefail
 state=$2
 if [ "$1" = stop ]; then
@@ -12,14 +11,9 @@ if [ "$1" = stop ]; then
 fi
 folder=$3
 rm -rf "$state"
-mkdir -p "$state/certificates/self-signed" "$state/certificates/ca-signed"
-cd "$state/certificates"
-key=(-newkey rsa:2048 -nodes -keyout server.key -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1)
-(cd self-signed && openssl req -x509 -days 2 -out server.pem "${key[@]}" && cp server.pem ca.pem) 2>/dev/null
-(cd ca-signed && openssl req -x509 -days 2 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem \
-        -subj /CN=Updater-Test-CA && openssl req -out server.csr "${key[@]}" \
-    && openssl x509 -req -days 2 -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
-        -copy_extensions copy -out server.pem) 2>/dev/null
+mkdir -p "$state"
+openssl req -x509 -days 2 -out "$state/server.pem" -newkey rsa:2048 -nodes -keyout "$state/server.key" \
+    -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null
 
 port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 http=$(port)
@@ -34,8 +28,7 @@ http {
     types { application/json json; }
     default_type application/octet-stream;
     server { listen 127.0.0.1:$http; listen 127.0.0.1:$https ssl; root "$folder";
-             ssl_certificate "$state/certificates/self-signed/server.pem";
-             ssl_certificate_key "$state/certificates/self-signed/server.key"; }
+             ssl_certificate "$state/server.pem"; ssl_certificate_key "$state/server.key"; }
 }
 CONF
 nginx -p "$state/" -c "$state/nginx.conf" -e "$state/error.log"

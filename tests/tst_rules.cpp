@@ -1,0 +1,135 @@
+#include "support/updatertestmain.h"
+#include "update/oscompatibility.h"
+#include "update/packagename.h"
+#include "update/versioncompare.h"
+
+// The updater's rules for what a manifest offers and where its package comes from and goes.
+class RulesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void versionCompare_data();
+    void versionCompare();
+    void osRule_data();
+    void osRule();
+    void packageName_data();
+    void packageName();
+    void remoteUrl_data();
+    void remoteUrl();
+};
+
+void RulesTest::versionCompare_data()
+{
+    QTest::addColumn<QString>("candidate");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<int>("result");
+    QTest::newRow("equal texts") << "2.0.1610051745" << "2.0.1610051745" << 0;
+    QTest::newRow("third component lower") << "2.0.1" << "2.0.1610051745" << -1;
+    QTest::newRow("candidate runs out first") << "2.0" << "2.0.0" << 1;
+    QTest::newRow("current runs out first") << "2.0.0" << "2.0" << -1;
+    QTest::newRow("candidate wildcard") << "2.x" << "2.5" << 1;
+    QTest::newRow("current wildcard") << "2.5" << "2.x" << -1;
+    QTest::newRow("capital X is no wildcard") << "2.X" << "2.5" << -1;
+    QTest::newRow("empty component") << "2..1" << "2.0.1" << 0;
+    // Time-stamp versions outgrow 32 bits from 2022 on.
+    QTest::newRow("64-bit component") << "2.0.2201010000" << "2.0.1610051745" << 1;
+    QTest::newRow("beyond 64 bits counts as 0") << "2.0.9223372036854775808" << "2.0.1" << -1;
+}
+
+void RulesTest::versionCompare()
+{
+    QFETCH(QString, candidate);
+    QFETCH(QString, current);
+    QFETCH(int, result);
+    QTest::ignoreMessage(QtInfoMsg, qUtf8Printable("Checking if version " + candidate + " is more recent than " + current));
+    QCOMPARE(compareVersions(candidate, current), result);
+}
+
+void RulesTest::osRule_data()
+{
+    // admits: the ranks (0 NT..Vista, 1 7, 2 8, 3 8.1, 4 10, 5 other) the rule lets through;
+    // line: what the rule logs before it asks for the rank, if it asks at all.
+    QTest::addColumn<QString>("rule");
+    QTest::addColumn<QString>("admits");
+    QTest::addColumn<QString>("line");
+    const QString same = QStringLiteral("Checking if current OS is same as Windows-");
+    const QString newer = QStringLiteral("Checking if current OS is more recent or same as Windows-");
+    const QString older = QStringLiteral("Checking if current OS is prior or same as Windows-");
+    QTest::newRow("any") << "any" << "012345" << QString();
+    QTest::newRow("empty") << "" << "012345" << QString();
+    QTest::newRow("8") << "8" << "2" << same + "8";
+    QTest::newRow("7+") << "7+" << "12345" << newer + "7";
+    QTest::newRow("8.1-") << "8.1-" << "0123" << older + "8.1";
+    QTest::newRow("padded") << "  10+ " << "45" << newer + "10";
+    QTest::newRow("ANY is no short-cut") << "ANY" << "" << same + "any";
+    QTest::newRow("doubled suffix") << "7++" << "" << newer + "7+";
+    QTest::newRow("win7") << "win7" << "" << same + "win7";
+}
+
+void RulesTest::osRule()
+{
+    QFETCH(QString, rule);
+    QFETCH(QString, admits);
+    QFETCH(QString, line);
+    for (int rank = 0; rank <= 5; ++rank) {
+        if (!line.isEmpty())
+            QTest::ignoreMessage(QtInfoMsg, qUtf8Printable(line));
+        bool asked = false;
+        QCOMPARE(isOsCompatible(rule, [rank, &asked] { asked = true; return rank; }), admits.contains(QString::number(rank)));
+        QCOMPARE(asked, !line.isEmpty());
+    }
+    const QVector<QPair<int, int>> ranks{{0x0080, 0}, {0x0090, 1}, {0x00a0, 2}, {0x00b0, 3}, {0x00c0, 4}, {0x00d0, 5}};
+    for (const auto &[winVersion, rank] : ranks)
+        QCOMPARE(osVersionRank(winVersion), rank);
+}
+
+void RulesTest::packageName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("plain") << "app-2.1.zip" << true;
+    QTest::newRow("doubled slash inside") << "pkg//app.zip" << true;
+    QTest::newRow("device-like names") << "console.zip/com10.zip/lpt0.zip" << true;
+    QTest::newRow("parent folder inside") << "pkg/../../app.zip" << false;
+    QTest::newRow("absolute") << "/etc/app.zip" << false;
+    QTest::newRow("drive letter") << "C:app.zip" << false;
+    QTest::newRow("line feed") << "app\n.zip" << false;
+    QTest::newRow("windows wildcard") << "app*.zip" << false;
+    QTest::newRow("device name lower case, space") << "pkg/lpt9 .zip" << false;
+    QTest::newRow("trailing dot") << "app.zip." << false;
+    QTest::newRow("names a folder") << "pkg/" << false;
+    QTest::newRow("current folder") << "." << false;
+}
+
+void RulesTest::packageName()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, allowed);
+    QCOMPARE(isPackageNameAllowed(name), allowed);
+}
+
+void RulesTest::remoteUrl_data()
+{
+    QTest::addColumn<QString>("remote");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("url"); // fully encoded
+    const QString low(QChar(0xdc00)); // from a manifest's "\udc00"
+    QTest::newRow("base with slash") << "https://host/base/" << "updates.json" << "https://host/base/pc/updates.json";
+    QTest::newRow("leading slash in name") << "http://host:8080" << "//app.zip" << "http://host:8080/pc/app.zip";
+    QTest::newRow("percent stays literal") << "file:///C:/x" << "100%.zip" << "file:///C:/x/pc/100%25.zip";
+    QTest::newRow("lone surrogate") << "https://host/base" << "pkg//app" + low << "https://host/base/pc/pkg/app%ED%B0%80";
+}
+
+void RulesTest::remoteUrl()
+{
+    QFETCH(QString, remote);
+    QFETCH(QString, name);
+    QFETCH(QString, url);
+    auto app = static_cast<UpdaterApp *>(QCoreApplication::instance());
+    app->setRemotePath(remote + QLatin1String("/pc/"));
+    QCOMPARE(app->resolveRemoteUrl(name).toString(QUrl::FullyEncoded), url);
+}
+
+UPDATER_TEST_MAIN(RulesTest)
+#include "tst_rules.moc"

@@ -1,0 +1,214 @@
+#include "log/filelogsink.h"
+#include "support/loopbackhttpserver.h"
+#include "support/sandbox.h"
+#include "support/updatertestmain.h"
+#include "transfer/networktransfer.h"
+#include "transfer/progress.h"
+
+#include <QLocalSocket>
+#include <QStorageInfo>
+
+Q_DECLARE_METATYPE(HttpAnswer)
+Q_DECLARE_METATYPE(ExpectedFile)
+
+namespace {
+const QByteArray previous = "the package that was there before";
+UpdaterApp *updater()
+{
+    return static_cast<UpdaterApp *>(QCoreApplication::instance());
+}
+}
+
+// Downloads of the updater in this process from a loopback server into an updates folder
+// whose destination already holds an earlier file, and the log they write to.
+class TransferTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setNetworkTransferTimeout(2000); }
+    void init();
+    void cleanup() { updater()->setLocalPath(QString()); }
+    void fatalMessageQuits();
+    void progressLine();
+    void answers_data();
+    void answers();
+    void secondDownloadIsRefused();
+    void shutdownEndsTransfer_data();
+    void shutdownEndsTransfer();
+
+private:
+    QString destination() const { return sandbox->availableFolder() + QLatin1String("/package.bin"); }
+    QUrl url() const { return server.url(QStringLiteral("/pc/package.bin")); }
+    QString downloading(const QString &to) const { return "Downloading " + url().toString() + " to " + to; }
+
+    QScopedPointer<Sandbox> sandbox;
+    LoopbackHttpServer server;
+};
+
+void TransferTest::init()
+{
+    sandbox.reset(new Sandbox);
+    QVERIFY(QDir().mkpath(sandbox->updatesFolder() + QLatin1String("/cache")));
+    writeFile(destination(), previous);
+    updater()->setLocalPath(sandbox->updatesFolder());
+    QVERIFY(server.isListening() || server.start());
+}
+
+void TransferTest::fatalMessageQuits()
+{
+    // qFatal would abort the test process after the handler, so call the handler itself.
+    QTimer::singleShot(0, updater(), [] { fileLogHandler(QtFatalMsg, QMessageLogContext(), QStringLiteral("boom")); });
+    QTimer guard;
+    connect(&guard, &QTimer::timeout, updater(), [] { QCoreApplication::exit(1); });
+    guard.start(5000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(sandbox->logLines(), QStringList{"boom"});
+    // Without a local path the messages go where Qt sends them by default.
+    updater()->setLocalPath(QString());
+    QVERIFY(qInstallMessageHandler(nullptr) != fileLogHandler);
+}
+
+void TransferTest::progressLine()
+{
+    logProgress(29, 100); // the quotient times 100 lies just below 29
+    logProgress(3000000000, 4000000000);
+    logProgress(700, -1);
+    QCOMPARE(sandbox->logBytes(), QByteArray("    [28 %] Downloaded 29 / 100 bytes\n    [75 %] Downloaded 3000000000 / 4000000000 bytes\n"
+                                             "    Downloaded 700 bytes\n"));
+}
+
+void TransferTest::answers_data()
+{
+    QTest::addColumn<HttpAnswer>("answer");
+    QTest::addColumn<ExpectedFile>("expected");
+    QTest::addColumn<QStringList>("lines"); // after the "Downloading" line; {url} stands for the URL
+
+    const QByteArray body(3000, 'b');
+    const QString digest = QString::fromLatin1(md5Hex(body));
+    const QString sha256 = QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
+    const QString whole = QStringLiteral("    [100 %] Downloaded 3000 / 3000 bytes");
+    const QString verifying = QStringLiteral("    Verifying downloaded file ...");
+    const QString md5Matches = "    SUCCESS: MD5 hash of downloaded file is " + digest + ", as expected.";
+    QTest::newRow("upper-case digests match")
+            << HttpAnswer::ok(body) << ExpectedFile{digest.toUpper(), sha256.toUpper(), 3000}
+            << QStringList{whole, verifying, md5Matches, "    SUCCESS: SHA-256 hash of downloaded file is " + sha256 + ", as expected.",
+                           "    Finished downloading 3000 bytes."};
+    QTest::newRow("digest differs") << HttpAnswer::ok(body) << ExpectedFile{digest.left(31), {}, -1, -1}
+            << QStringList{whole, verifying, "    FAILURE: MD5 hash of downloaded file was " + digest
+                                   + ", which is distinct from the expected " + digest.left(31) + "."};
+    QTest::newRow("SHA-256 differs") << HttpAnswer::ok(body) << ExpectedFile{digest, sha256.left(63) + 'x', 3000}
+            << QStringList{whole, verifying, md5Matches, "    FAILURE: SHA-256 hash of downloaded file was " + sha256
+                                   + ", which is distinct from the expected " + sha256.left(63) + "x."};
+    QTest::newRow("announced length differs from size") << HttpAnswer::ok(body) << ExpectedFile{digest, sha256, 2999}
+            << QStringList{"    ERROR: Server announces 3000 bytes, but updates.json announces 2999."};
+    HttpAnswer unannounced = HttpAnswer::ok(body);
+    unannounced.head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
+    QTest::newRow("longer body than size") << unannounced << ExpectedFile{digest, sha256, 2999}
+            << QStringList{"    ERROR: Received more than the 2999 bytes that updates.json announces."};
+    QTest::newRow("shorter body than size") << unannounced << ExpectedFile{digest, sha256, 3001}
+            << QStringList{whole, "    ERROR: Received 3000 of 3001 bytes."};
+    QTest::newRow("larger than the limit") << unannounced << ExpectedFile{{}, {}, -1, 100}
+            << QStringList{"    ERROR: package.bin is larger than 100 bytes."};
+    const QString noRoom = QStringLiteral("    ERROR: Not enough free disk space: 4611686018427387904 bytes needed, {free} available.");
+    QTest::newRow("no room for the announced length")
+            << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 4611686018427387904\r\n", {}, true} << ExpectedFile() << QStringList{noRoom};
+    // An answer without a head stands for its body in a file, copied through a file URL.
+    QTest::newRow("copy, no room for the stated size") << HttpAnswer{{}, body} << ExpectedFile{{}, {}, qint64(1) << 62}
+                                                       << QStringList{noRoom};
+    QTest::newRow("404") << HttpAnswer{"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n", "not here!"} << ExpectedFile()
+                         << QStringList{"    ERROR: (203) Error transferring {url} - server replied: Not Found"};
+    QTest::newRow("301 is not followed")
+            << HttpAnswer{"HTTP/1.1 301 Moved\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 5\r\n", "moved"} << ExpectedFile()
+            << QStringList{"    [100 %] Downloaded 5 / 5 bytes", "    ERROR: Server answered with HTTP status 301."};
+    // Qt ends a chunked body at its last chunk without an error, whatever length was announced.
+    QTest::newRow("short body without a network error")
+            << HttpAnswer{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3000\r\n",
+                          "3e8\r\n" + body.left(1000) + "\r\n0\r\n\r\n"} << ExpectedFile()
+            << QStringList{"    [33 %] Downloaded 1000 / 3000 bytes", "    ERROR: Received 1000 of 3000 bytes."};
+    QTest::newRow("stall") << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n", body.left(1000), true}
+                           << ExpectedFile() << QStringList{"    ERROR: (5) Operation canceled"};
+}
+
+void TransferTest::answers()
+{
+    QFETCH(HttpAnswer, answer);
+    QFETCH(ExpectedFile, expected);
+    QFETCH(QStringList, lines);
+    server.setAnswer(QByteArray(), answer);
+    sandbox->putRemote("package.bin", answer.body);
+    const QUrl source = answer.head.isEmpty() ? QUrl::fromLocalFile(sandbox->remoteFolder() + "/pc/package.bin") : url();
+    // Wine, for one, cannot tell the free space of the Linux folders it shows.
+    if (lines.last().contains("free disk space") && QStorageInfo(sandbox->updatesFolder() + "/cache").bytesAvailable() < 0)
+        QSKIP("This system does not tell the free disk space");
+
+    const bool stored = updater()->download(source, destination(), expected);
+
+    QCOMPARE(stored, lines.last().startsWith("    Finished"));
+    QCOMPARE(sandbox->logLines().replaceInStrings(QRegularExpression("\\d+ available\\.$"), "{free} available."),
+             QStringList{"Downloading " + source.toString() + " to " + destination()} + lines.replaceInStrings("{url}", url().toString()));
+    QCOMPARE(readFile(destination()), stored ? answer.body : previous);
+    QCOMPARE(filesBelow(sandbox->updatesFolder() + "/cache"), QStringList());
+    QVERIFY(server.lastRequest().contains("\r\nUser-Agent: orvella-software_updater-2.0.1610051745\r\n"));
+}
+
+void TransferTest::secondDownloadIsRefused()
+{
+    server.setAnswer(QByteArray(), HttpAnswer::ok("manifest"));
+    const QString other = sandbox->updatesFolder() + QLatin1String("/other.json");
+    bool secondResult = true;
+    const auto connection = connect(&server, &LoopbackHttpServer::requestReceived, this, [&] {
+        secondResult = updater()->download(url(), other, {});
+    });
+    QVERIFY(updater()->download(url(), destination(), {}));
+    disconnect(connection);
+    QVERIFY(!secondResult);
+    QCOMPARE(sandbox->logLines(), (QStringList{downloading(destination()), downloading(other),
+                                               "    [100 %] Downloaded 8 / 8 bytes", "    Finished downloading 8 bytes."}));
+    QVERIFY(!QFile::exists(other));
+}
+
+void TransferTest::shutdownEndsTransfer_data()
+{
+    QTest::addColumn<bool>("copy"); // of a large file through a file URL; else a download that stalls
+    QTest::newRow("download") << false;
+    QTest::newRow("copy") << true;
+}
+
+// A shutdown message ends the wait while the server still owes most of the body, or the
+// copy of a large file: nothing is stored, the available folder is emptied, and the
+// transfer logs nothing more.
+void TransferTest::shutdownEndsTransfer()
+{
+    QFETCH(bool, copy);
+    server.setAnswer(QByteArray(), HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n", "partial", true});
+    sandbox->putRemote("package.bin", QByteArray(copy ? 64 << 20 : 0, 'p'));
+    const QUrl source = copy ? QUrl::fromLocalFile(sandbox->remoteFolder() + "/pc/package.bin") : url();
+    QLocalSocket control;
+    const auto sendShutdown = [&control] {
+        control.connectToServer(QStringLiteral("ZorvanApplicationUpdater"));
+        control.write("shutdown");
+        control.flush();
+    };
+    if (copy)
+        sendShutdown();
+    const auto connection = connect(&server, &LoopbackHttpServer::requestReceived, &control, sendShutdown);
+    QVERIFY(updater()->download(source, destination(), {}));
+    disconnect(connection);
+
+    const QStringList lines{"Downloading " + source.toString() + " to " + destination(), "Received LOCAL SOCKET connection",
+                            "Received LOCAL SOCKET message: shutdown"};
+    QCOMPARE(sandbox->logLines(), lines);
+    // Longer than the transfer timeout: an aborted reply must not time out later.
+    QTest::qWait(2500);
+    QCOMPARE(sandbox->logLines(), lines);
+    QCOMPARE(filesBelow(sandbox->updatesFolder()), QStringList{"updater.log"});
+
+    // The shutdown asked the application to quit, which keeps every event loop from
+    // running until the application's own loop has run once.
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
+}
+
+UPDATER_TEST_MAIN(TransferTest)
+#include "tst_transfer.moc"
