@@ -1,4 +1,3 @@
-#include "support/nginxserver.h"
 #include "support/sandbox.h"
 
 #include <QtTest>
@@ -105,8 +104,6 @@ void PublishTest::publishing()
     QFETCH(QString, message);
 
     Sandbox sandbox;
-    NginxServer nginx(sandbox.remoteFolder());
-    QVERIFY(!http || nginx.start());
     const QString pc = sandbox.remoteFolder() + "/pc";
     if (before == "published") {
         const QStringList first{"--package", packageFile(sandbox, "app.zip", "first"), "--version", "2.1", "--os-version", "10+",
@@ -147,7 +144,7 @@ void PublishTest::publishing()
     QCOMPARE(verified.first, 0);
     QVERIFY2(verified.second.startsWith(signs ? "updates.json is signed by key " TEST_KEY_ID ".\n" : "updates.json is not signed.\n"),
              qPrintable(verified.second));
-    QCOMPARE(sandbox.run(sandbox.arguments(http ? nginx.httpUrl() : QString()), signs ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE).exitCode, 0);
+    QCOMPARE(sandbox.run(sandbox.arguments(sandbox.remoteUrl(http ? "http" : "file")), signs ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE).exitCode, 0);
     QCOMPARE(sandbox.availableFiles(), QStringList{packageName});
     QCOMPARE(readFile(sandbox.availableFolder() + '/' + packageName), package);
 }

@@ -1,6 +1,4 @@
-#include "support/nginxserver.h"
 #include "support/sandbox.h"
-#include "support/tinyproxy.h"
 
 #include <QHostInfo>
 
@@ -293,23 +291,16 @@ void UpdateRunTest::run()
 #endif
         QFAIL("minisign could not sign the manifest");
     }
-    NginxServer nginx(sandbox.remoteFolder());
-    if (server.startsWith("https"))
-        nginx.enableHttps();
-    QVERIFY(server.startsWith("file") || nginx.start());
     // Qt sends nothing for the loopback address through a proxy; the proxy looks up the name.
-    const QString host = proxy.isEmpty() ? QStringLiteral("127.0.0.1") : QHostInfo::localHostName();
-    const QString remote = server == "file"          ? sandbox.remoteUrl()
-            : server.startsWith("http ")  || server == "http" ? nginx.httpUrl(host)
-            : server.startsWith("https")                     ? nginx.httpsUrl(host)
-                                : sandbox.remoteUrl().replace(QRegularExpression("^file:///[A-Za-z]:/"), "file:///");
-    TinyProxy tinyproxy;
-    QVERIFY(proxy.isEmpty() || proxy == "dead proxy" || tinyproxy.start(proxy == "proxy" ? "" : "updater secret"));
-    const QByteArray proxyUrl = proxy.isEmpty() ? QByteArray()
-            : proxy == "dead proxy"             ? "http://127.0.0.1:" + QByteArray::number(freeLoopbackPort())
-                                                : tinyproxy.url().toLatin1();
-    qputenv("http_proxy", proxyUrl);
-    qputenv("https_proxy", proxyUrl);
+    const QString remote = server == "file without drive letter"
+            ? sandbox.remoteUrl().replace(QRegularExpression("^file:///[A-Za-z]:/"), "file:///")
+            : sandbox.remoteUrl(server.section(' ', 0, 0), proxy.isEmpty() ? QStringLiteral("127.0.0.1") : QHostInfo::localHostName());
+    QVERIFY(!remote.isEmpty());
+    // Port 1 on loopback: a proxy that does not answer.
+    const QString proxyUrl = proxy.isEmpty() ? QString()
+            : "http://127.0.0.1:" + (proxy == "dead proxy" ? QStringLiteral("1") : testServer(QString(proxy).replace(' ', '-')));
+    qputenv("http_proxy", proxyUrl.toLatin1());
+    qputenv("https_proxy", proxyUrl.toLatin1());
     log.replaceInStrings("REMOTE_FOLDER", sandbox.remoteFolder());
     for (QStringList *texts : {&arguments, &log})
         texts->replaceInStrings("LOCAL", sandbox.localFolder()).replaceInStrings("REMOTE", remote);
@@ -322,7 +313,7 @@ void UpdateRunTest::run()
     qunsetenv("http_proxy");
     qunsetenv("https_proxy");
     if (proxy == "proxy")
-        QVERIFY(tinyproxy.log().contains(server.startsWith("https") ? "CONNECT " + QUrl(remote).authority().toLatin1()
+        QVERIFY(testServerFile("proxy.log").contains(server.startsWith("https") ? "CONNECT " + QUrl(remote).authority().toLatin1()
                                                                     : "GET " + remote.toLatin1() + "/pc/app.zip"));
     QCOMPARE(result.exitCode, exitCode);
     if (output.isEmpty() || output.endsWith('\n'))
@@ -383,20 +374,20 @@ void UpdateRunTest::resume_data()
 // the server for the rest, as long as the server still has the same file.
 void UpdateRunTest::resume()
 {
-#ifdef Q_OS_WIN
-    QSKIP("Under wine the harness's nginx serves every test, without a rate limit or an access log");
-#endif
     QFETCH(QString, meanwhile);
     QFETCH(QByteArray, access);
     Sandbox sandbox;
     const QByteArray package(1000000, 'p');
     sandbox.publish("package.zip", package);
-    NginxServer server(sandbox.remoteFolder());
-    server.limitRate("400k");
-    QVERIFY(server.start());
+    const QString remote = sandbox.remoteUrl("slow");
+    // What nginx's access log says of the last request for the package: status and body size.
+    const auto lastAccess = [uri = QUrl(remote).path().toUtf8() + "/pc/package.zip "] {
+        const QByteArray log = testServerFile("access.log");
+        return log.mid(log.lastIndexOf(uri) + uri.size()).split('\n').first();
+    };
     const QString part = sandbox.updatesFolder() + "/cache/package.partial";
     QProcess killed;
-    sandbox.start(killed, sandbox.arguments(server.httpUrl()));
+    sandbox.start(killed, sandbox.arguments(remote));
     QVERIFY(QTest::qWaitFor([&part] { return QFileInfo(part).size() > 100000; }, 20000));
     killed.kill();
     QVERIFY(killed.waitForFinished());
@@ -410,18 +401,18 @@ void UpdateRunTest::resume()
     changed.close();
 
     const int logged = sandbox.logBytes().size();
-    QCOMPARE(sandbox.run(sandbox.arguments(server.httpUrl())).exitCode, 0);
+    QCOMPARE(sandbox.run(sandbox.arguments(remote)).exitCode, 0);
     const QByteArray log = sandbox.logBytes().mid(logged);
     QVERIFY(log.contains("    Resuming at " + QByteArray::number(kept) + " bytes.\n"));
     // Progress counts the whole package, kept bytes included.
     QVERIFY(log.contains("    [100 %] Downloaded 1000000 / 1000000 bytes\n    Verifying downloaded file ...\n"));
     QCOMPARE(log.contains("    FAILURE: MD5 hash"), meanwhile == "damaged");
-    QCOMPARE(server.lastAccess(), access.replace("REST", QByteArray::number(1000000 - kept)));
+    QCOMPARE(lastAccess(), access.replace("REST", QByteArray::number(1000000 - kept)));
     QCOMPARE(filesBelow(sandbox.updatesFolder() + "/cache"), QStringList());
     if (meanwhile == "damaged") {
         // Not resumed again: the run after starts over.
-        QCOMPARE(sandbox.run(sandbox.arguments(server.httpUrl())).exitCode, 0);
-        QCOMPARE(server.lastAccess(), QByteArray("200 1000000"));
+        QCOMPARE(sandbox.run(sandbox.arguments(remote)).exitCode, 0);
+        QCOMPARE(lastAccess(), QByteArray("200 1000000"));
     }
     QCOMPARE(readFile(sandbox.availableFolder() + "/package.zip"), package);
 }

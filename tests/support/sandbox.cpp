@@ -16,9 +16,19 @@ Sandbox::Sandbox()
     QDir().mkpath(remoteFolder() + QLatin1String("/pc"));
 }
 
-QString Sandbox::remoteUrl() const
+QString Sandbox::remoteUrl(const QString &server, const QString &host) const
 {
-    return QUrl::fromLocalFile(remoteFolder()).toString();
+    if (server == QLatin1String("file"))
+        return QUrl::fromLocalFile(remoteFolder()).toString();
+    QString served = testServer(QStringLiteral("folder"));
+#ifdef Q_OS_WIN
+    served.prepend(QLatin1String("Z:")); // the Linux root
+#endif
+    const QString remote = QFileInfo(remoteFolder()).absoluteFilePath();
+    if (served.isEmpty() || !remote.startsWith(served + QLatin1Char('/'), Qt::CaseInsensitive))
+        return QString();
+    return QStringLiteral("%1://%2:%3").arg(server == QLatin1String("https") ? server : QStringLiteral("http"), host,
+                                            testServer(server)) + remote.mid(served.size());
 }
 
 void Sandbox::putRemote(const QString &name, const QByteArray &bytes) const
@@ -113,4 +123,18 @@ QStringList filesBelow(const QString &folder)
         files << it.next().mid(folder.size() + 1);
     files.sort();
     return files;
+}
+
+QByteArray testServerFile(const QString &name)
+{
+    return readFile(qEnvironmentVariable("UPDATER_TEST_SERVERS") + QLatin1Char('/') + name);
+}
+
+QString testServer(const QString &name)
+{
+    for (const QString &line : QString::fromUtf8(testServerFile(QStringLiteral("servers"))).split(QLatin1Char('\n'))) {
+        if (line.section(QLatin1Char(' '), 0, 0) == name)
+            return line.section(QLatin1Char(' '), 1);
+    }
+    return QString();
 }

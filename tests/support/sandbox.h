@@ -12,6 +12,11 @@ void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray md5Hex(const QByteArray &bytes);
 // The files below folder, with their paths relative to it, in order.
 QStringList filesBelow(const QString &folder);
+// What support/servers.sh says of the servers it started for the tests: the port of one
+// ("http", "https", "slow", "proxy", "credentials-proxy"), or "folder", the one served.
+QString testServer(const QString &name);
+// A file that those servers write, such as "access.log" or "proxy.log".
+QByteArray testServerFile(const QString &name);
 
 // One updater installation for a test: a local folder, a remote folder served through
 // a file URL, and a temporary folder of its own for the lock file and control channel.
@@ -34,7 +39,10 @@ public:
     QString updatesFolder() const { return path(QStringLiteral("local/updates")); }
     QString availableFolder() const { return path(QStringLiteral("local/updates/available")); }
     QString remoteFolder() const { return path(QStringLiteral("remote")); }
-    QString remoteUrl() const;
+    // The remote folder's URL: "file", or as one of the tests' nginx servers serves it,
+    // where another name of the loopback address may stand for the host.
+    QString remoteUrl(const QString &server = QStringLiteral("file"),
+                      const QString &host = QStringLiteral("127.0.0.1")) const;
     QString temporaryFolder() const { return temporary.path(); }
 
     // Writes a file below the remote folder's "pc" folder.
