@@ -5,14 +5,12 @@
 #include <QLocalSocket>
 #include <QTemporaryDir>
 
-// Input: the bytes a client sends on one connection to the updater's control channel. A
-// real client socket talks to the application's own server, so the server's slots run as
-// they do in the updater.
+// Input: the bytes a client sends on one connection to the updater's control channel,
+// through a real socket to the application's own server.
 namespace {
 QStringList logged;
 QString availableFolder;
-// Stands for a downloaded package: "shutdown" must remove it, nothing else may.
-QString waitingPackage;
+QString waitingPackage; // "shutdown" must remove it, nothing else may
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -20,12 +18,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     static QTemporaryDir local;
     expect(local.isValid(), "a temporary folder can be made");
     fuzzedApp().setLocalPath(local.path());
-    // After setLocalPath, which installs the log file's handler.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) { logged.append(message); });
     availableFolder = local.path() + QLatin1String("/available/");
     waitingPackage = availableFolder + QLatin1String("package.zip");
-    QDir().mkpath(availableFolder);
-    return 0;
+    return QDir().mkpath(availableFolder) ? 0 : 1;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -3,11 +3,8 @@
 
 #include "app/updaterapp.h"
 
-#include <QStringList>
-
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 // A broken law counts like a crash: aborting makes libFuzzer keep the input.
 inline void expect(bool holds, const char *law, const QString &input = QString())
@@ -18,19 +15,17 @@ inline void expect(bool holds, const char *law, const QString &input = QString()
     std::abort();
 }
 
-// The application object that the member functions under test need, built once per
-// process as main builds it. It takes the instance lock in TMPDIR, so every fuzzer
-// process needs a TMPDIR of its own. The code under test logs each decision; at fuzzing
-// speed those lines would bury libFuzzer's own output, so they are dropped from then on.
+// The application object, built once as main builds it; it takes the instance lock in
+// TMPDIR, so every fuzzer process needs a TMPDIR of its own. Log lines at fuzzing speed
+// would bury libFuzzer's own output, so they are dropped.
 inline UpdaterApp &fuzzedApp()
 {
     static int argc = 1;
     static char name[] = "software-updater";
     static char *argv[] = {name, nullptr};
     static UpdaterApp *app = new UpdaterApp(argc, argv);
-    static const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    Q_UNUSED(previous)
+    static const bool quiet = (qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}), true);
+    Q_UNUSED(quiet)
     return *app;
 }
 

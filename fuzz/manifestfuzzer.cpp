@@ -15,8 +15,7 @@
 namespace {
 const QString runningVersion = QStringLiteral("2.0.1610051745");
 const QString remoteBase = QStringLiteral("https://updates.orvella.test/base");
-// Only joined to names, never touched.
-const QString available = QStringLiteral("/home/user/updates/available/");
+const QString available = QStringLiteral("/home/user/updates/available/"); // never touched
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -35,10 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const bool signedUpdates = rank > 5;
         QJsonObject offer;
         {
-            // Qt 5.15's JSON parser loses the earlier value of a key that comes twice
-            // when that value is an object or array ({"a":{},"a":1}): a few bytes, once
-            // per run in the updater, and Qt's to mend. Its stacks end inside Qt, so no
-            // suppression can name it; leaks are looked for in the rest of the chain.
+            // Qt 5.15's JSON parser leaks the earlier value of a key given twice ({"a":{},"a":1}),
+            // with stacks that end inside Qt; leaks are looked for in the rest of the chain.
             const __lsan::ScopedDisabler qtJsonParser;
             accepts[rank] = acceptUpdateManifest(text, runningVersion, signedUpdates, offer, [rank] { return rank % 6; });
         }

@@ -3,6 +3,8 @@
 
 #include <QUrl>
 
+#include <cstring>
+
 // Input: a remote name; or a remotePath value, a line feed and a remote name. The name is
 // resolved under a few fixed remote bases, and under the value when run() would accept it.
 // The bytes count as UTF-8, as the command line and files give text, and as UTF-16 code
