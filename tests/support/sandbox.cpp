@@ -36,15 +36,12 @@ void Sandbox::putRemote(const QString &name, const QByteArray &bytes) const
     writeFile(remoteFolder() + QLatin1String("/pc/") + name, bytes);
 }
 
-QByteArray Sandbox::publish(const QString &package, const QByteArray &bytes, const QString &version) const
+void Sandbox::publish(const QString &package, const QByteArray &bytes) const
 {
     putRemote(package, bytes);
-    const QJsonObject manifest{{QStringLiteral("md5"), QString::fromLatin1(md5Hex(bytes))},
-                               {QStringLiteral("os"), QStringLiteral("windows")},
-                               {QStringLiteral("version"), version},
-                               {QStringLiteral("package"), package}};
+    const QJsonObject manifest{{QStringLiteral("md5"), QString::fromLatin1(md5Hex(bytes))}, {QStringLiteral("os"), QStringLiteral("windows")},
+                               {QStringLiteral("version"), QStringLiteral("2.1")}, {QStringLiteral("package"), package}};
     putRemote(QStringLiteral("updates.json"), QJsonDocument(manifest).toJson());
-    return md5Hex(bytes);
 }
 
 QStringList Sandbox::arguments(const QString &remote) const
@@ -99,6 +96,11 @@ QStringList Sandbox::logLines() const
 QByteArray md5Hex(const QByteArray &bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
+}
+
+QString sha256Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 QByteArray readFile(const QString &path)

@@ -7,19 +7,19 @@
 #include <QTemporaryDir>
 
 QByteArray readFile(const QString &path);
-// Creates the folders on the way.
-void writeFile(const QString &path, const QByteArray &bytes);
+void writeFile(const QString &path, const QByteArray &bytes); // and the folders on the way
 QByteArray md5Hex(const QByteArray &bytes);
+QString sha256Hex(const QByteArray &bytes);
 // The files below folder, with their paths relative to it, in order.
 QStringList filesBelow(const QString &folder);
-// What support/servers.sh says of the servers it started for the tests: the port of one
-// ("http", "https", "slow", "proxy", "credentials-proxy"), or "folder", the one served.
+// What support/servers.sh wrote of the servers it started for the tests: the port of one
+// ("http", "https", "slow", "proxy", "credentials-proxy") or the "folder" served; or a file
+// they write, such as "access.log" or "proxy.log".
 QString testServer(const QString &name);
-// A file that those servers write, such as "access.log" or "proxy.log".
 QByteArray testServerFile(const QString &name);
 
-// One updater installation for a test: a local folder, a remote folder served through
-// a file URL, and a temporary folder of its own for the lock file and control channel.
+// One updater installation for a test: a local folder, a remote folder, and a temporary
+// folder of its own for the lock file and control channel.
 class Sandbox
 {
 public:
@@ -31,43 +31,35 @@ public:
 
     Sandbox();
 
-    QString path(const QString &relative = QString()) const
-    {
-        return relative.isEmpty() ? root.path() : root.filePath(relative);
-    }
+    QString path(const QString &relative) const { return root.filePath(relative); }
     QString localFolder() const { return path(QStringLiteral("local")); }
     QString updatesFolder() const { return path(QStringLiteral("local/updates")); }
     QString availableFolder() const { return path(QStringLiteral("local/updates/available")); }
     QString remoteFolder() const { return path(QStringLiteral("remote")); }
+    QString temporaryFolder() const { return temporary.path(); }
     // The remote folder's URL: "file", or as one of the tests' nginx servers serves it,
     // where another name of the loopback address may stand for the host.
-    QString remoteUrl(const QString &server = QStringLiteral("file"),
-                      const QString &host = QStringLiteral("127.0.0.1")) const;
-    QString temporaryFolder() const { return temporary.path(); }
+    QString remoteUrl(const QString &server = QStringLiteral("file"), const QString &host = QStringLiteral("127.0.0.1")) const;
 
     // Writes a file below the remote folder's "pc" folder.
     void putRemote(const QString &name, const QByteArray &bytes) const;
-    // Writes a package and a manifest that offers it as version, and returns its digest.
-    QByteArray publish(const QString &package, const QByteArray &bytes,
-                       const QString &version = QStringLiteral("2.1")) const;
+    // Writes a package and a manifest that offers it as version 2.1.
+    void publish(const QString &package, const QByteArray &bytes) const;
 
     QStringList arguments(const QString &remote = QString()) const;
     // Starts program, the updater unless told otherwise, without waiting for it.
-    void start(QProcess &process, const QStringList &arguments,
-               const QString &program = QStringLiteral(UPDATER_EXECUTABLE)) const;
-    Result run(const QStringList &arguments,
-               const QString &program = QStringLiteral(UPDATER_EXECUTABLE)) const;
+    void start(QProcess &process, const QStringList &arguments, const QString &program = QStringLiteral(UPDATER_EXECUTABLE)) const;
+    Result run(const QStringList &arguments, const QString &program = QStringLiteral(UPDATER_EXECUTABLE)) const;
 
     QByteArray logBytes() const { return readFile(updatesFolder() + QLatin1String("/updater.log")); }
     // The log's lines without what differs from run to run: each run's banner and date,
     // and the progress lines before the last of a series, which depend on how bytes arrive.
     QStringList logLines() const;
-    QStringList availableFiles() const { return filesBelow(availableFolder()); }
 
 private:
     QTemporaryDir root;
-    // Apart from root and short: the control channel is a socket file in it, and
-    // socket paths are limited to about a hundred bytes, which a build folder can exceed.
+    // Apart from root and short: the control channel is a socket file in it, and socket
+    // paths are limited to about a hundred bytes, which a build folder can exceed.
     QTemporaryDir temporary;
 };
 
