@@ -40,7 +40,6 @@ private slots:
 private:
     QString destination() const { return sandbox->availableFolder() + QLatin1String("/package.bin"); }
     QUrl url() const { return server.url(QStringLiteral("/pc/package.bin")); }
-    QString downloading(const QString &to) const { return "Downloading " + url().toString() + " to " + to; }
 
     QScopedPointer<Sandbox> sandbox;
     LoopbackHttpServer server;
@@ -108,12 +107,16 @@ void TransferTest::answers_data()
             << QStringList{"    ERROR: Received more than the 2999 bytes that updates.json announces."};
     QTest::newRow("shorter body than size") << unannounced << ExpectedFile{digest, sha256, 3001}
             << QStringList{whole, "    ERROR: Received 3000 of 3001 bytes."};
+    // An answer without a head stands for its body in a file, copied through a file URL.
+    QTest::newRow("copy, longer than size") << HttpAnswer{{}, body} << ExpectedFile{digest, sha256, 2999}
+            << QStringList{"    ERROR: Received more than the 2999 bytes that updates.json announces."};
+    QTest::newRow("copy, shorter than size") << HttpAnswer{{}, body} << ExpectedFile{digest, sha256, 3001}
+            << QStringList{"    ERROR: Received 3000 of 3001 bytes."};
     QTest::newRow("larger than the limit") << unannounced << ExpectedFile{{}, {}, -1, 100}
             << QStringList{"    ERROR: package.bin is larger than 100 bytes."};
     const QString noRoom = QStringLiteral("    ERROR: Not enough free disk space: 4611686018427387904 bytes needed, {free} available.");
     QTest::newRow("no room for the announced length")
             << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 4611686018427387904\r\n", {}, true} << ExpectedFile() << QStringList{noRoom};
-    // An answer without a head stands for its body in a file, copied through a file URL.
     QTest::newRow("copy, no room for the stated size") << HttpAnswer{{}, body} << ExpectedFile{{}, {}, qint64(1) << 62}
                                                        << QStringList{noRoom};
     QTest::newRow("404") << HttpAnswer{"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n", "not here!"} << ExpectedFile()
@@ -163,8 +166,9 @@ void TransferTest::secondDownloadIsRefused()
     QVERIFY(updater()->download(url(), destination(), {}));
     disconnect(connection);
     QVERIFY(!secondResult);
-    QCOMPARE(sandbox->logLines(), (QStringList{downloading(destination()), downloading(other),
-                                               "    [100 %] Downloaded 8 / 8 bytes", "    Finished downloading 8 bytes."}));
+    QCOMPARE(sandbox->logLines(), (QStringList{"Downloading " + url().toString() + " to " + destination(), "Downloading "
+                                               + url().toString() + " to " + other, "    [100 %] Downloaded 8 / 8 bytes",
+                                               "    Finished downloading 8 bytes."}));
     QVERIFY(!QFile::exists(other));
 }
 
