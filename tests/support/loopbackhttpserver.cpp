@@ -1,7 +1,6 @@
 #include "support/loopbackhttpserver.h"
 
 #include <QTcpSocket>
-#include <QTimer>
 
 void LoopbackHttpServer::incomingConnection(qintptr descriptor)
 {
@@ -16,19 +15,8 @@ void LoopbackHttpServer::incomingConnection(qintptr descriptor)
         request = socket->readAll();
         emit requestReceived();
         const HttpAnswer answer = answers.value(request.split(' ').value(1), answers.value(QByteArray()));
-        socket->write(answer.head + "\r\n");
-        auto timer = new QTimer(socket);
-        connect(timer, &QTimer::timeout, socket, [socket, timer, answer] {
-            const int sent = timer->property("sent").toInt();
-            const int size = answer.dripBytes > 0 ? answer.dripBytes : answer.body.size();
-            socket->write(answer.body.mid(sent, size));
-            timer->setProperty("sent", sent + size);
-            if (sent + size < answer.body.size())
-                return;
-            timer->stop();
-            if (!answer.stall)
-                socket->disconnectFromHost();
-        });
-        timer->start(answer.dripIntervalMs);
+        socket->write(answer.head + "\r\n" + answer.body);
+        if (!answer.stall)
+            socket->disconnectFromHost();
     });
 }

@@ -6,15 +6,13 @@
 #include <QTcpServer>
 #include <QUrl>
 
-// What the server sends for a request: the head (status line and headers) at once, then
-// the body, whole or in drips, and then it closes the connection, or leaves it open.
+// What the server sends for a request: the head (status line and headers) and the body,
+// and then it closes the connection, or stalls: leaves it open.
 struct HttpAnswer
 {
     QByteArray head;
     QByteArray body;
     bool stall = false;
-    int dripBytes = 0;
-    int dripIntervalMs = 0;
 
     static HttpAnswer ok(const QByteArray &body)
     {
