@@ -22,28 +22,17 @@ import socket
 sockets = [socket.socket() for _ in range(5)]
 for s in sockets: s.bind(("127.0.0.1", 0))
 print(*(s.getsockname()[1] for s in sockets))')
-cat >"$state/nginx.conf" <<CONF
-daemon on; master_process off; pid "$state/nginx.pid"; error_log "$state/error.log";
-events { worker_connections 256; }
-http {
-    log_format transfer "\$uri \$status \$body_bytes_sent"; access_log off; sendfile on;
-    client_body_temp_path "$state/body"; proxy_temp_path "$state/proxy";
-    fastcgi_temp_path "$state/fastcgi"; uwsgi_temp_path "$state/uwsgi"; scgi_temp_path "$state/scgi";
-    types { application/json json; }
-    default_type application/octet-stream;
-    server { listen 127.0.0.1:$http; listen 127.0.0.1:$https ssl; root "$folder";
-             ssl_certificate "$state/server.pem"; ssl_certificate_key "$state/server.key"; }
-    server { listen 127.0.0.1:$slow; root "$folder"; limit_rate 400k; access_log "$state/access.log" transfer; }
+# The configurations in this folder name ports, folders and a proxy's name and credentials as @...@.
+configure() {
+    sed -e "s|@STATE@|$state|g; s|@FOLDER@|$folder|g; s|@HTTP@|$http|g; s|@HTTPS@|$https|g; s|@SLOW@|$slow|g" \
+        -e "s|@NAME@|${2-}|g; s|@PORT@|${3-}|g; s|@CREDENTIALS@|${4-}|g" "$(dirname "$0")/$1" >"$state/${2:-nginx}.conf"
 }
-CONF
+configure nginx.conf
+configure tinyproxy.conf proxy "$proxy"
+configure tinyproxy.conf credentials-proxy "$credentials" "BasicAuth updater secret"
 nginx -p "$state/" -c "$state/nginx.conf" -e "$state/error.log"
-for name in proxy credentials-proxy; do
-    port=$proxy
-    [ $name = proxy ] || port=$credentials
-    printf 'Port %s\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 30\nLogLevel Connect\nLogFile "%s"\nPidFile "%s"\n%s\n' \
-        "$port" "$state/$name.log" "$state/$name.pid" "$([ $name = proxy ] || echo 'BasicAuth updater secret')" >"$state/$name.conf"
-    tinyproxy -c "$state/$name.conf"
-done
+tinyproxy -c "$state/proxy.conf"
+tinyproxy -c "$state/credentials-proxy.conf"
 for port in $http $https $slow $proxy $credentials; do
     for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break || sleep 0.1; done
 done
