@@ -1,9 +1,10 @@
-#include "support/updatertestmain.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
 #include "update/versioncompare.h"
 
-// The updater's rules for what a manifest offers and where its package comes from and goes.
+#include <QtTest>
+
+// The updater's rules for what a manifest offers and where its package goes.
 class RulesTest : public QObject
 {
     Q_OBJECT
@@ -15,8 +16,6 @@ private slots:
     void osRule();
     void packageName_data();
     void packageName();
-    void remoteUrl_data();
-    void remoteUrl();
 };
 
 void RulesTest::versionCompare_data()
@@ -109,27 +108,5 @@ void RulesTest::packageName()
     QCOMPARE(isPackageNameAllowed(name), allowed);
 }
 
-void RulesTest::remoteUrl_data()
-{
-    QTest::addColumn<QString>("remote");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("url"); // fully encoded
-    const QString low(QChar(0xdc00)); // from a manifest's "\udc00"
-    QTest::newRow("base with slash") << "https://host/base/" << "updates.json" << "https://host/base/pc/updates.json";
-    QTest::newRow("leading slash in name") << "http://host:8080" << "//app.zip" << "http://host:8080/pc/app.zip";
-    QTest::newRow("percent stays literal") << "file:///C:/x" << "100%.zip" << "file:///C:/x/pc/100%25.zip";
-    QTest::newRow("lone surrogate") << "https://host/base" << "pkg//app" + low << "https://host/base/pc/pkg/app%ED%B0%80";
-}
-
-void RulesTest::remoteUrl()
-{
-    QFETCH(QString, remote);
-    QFETCH(QString, name);
-    QFETCH(QString, url);
-    auto app = static_cast<UpdaterApp *>(QCoreApplication::instance());
-    app->setRemotePath(remote + QLatin1String("/pc/"));
-    QCOMPARE(app->resolveRemoteUrl(name).toString(QUrl::FullyEncoded), url);
-}
-
-UPDATER_TEST_MAIN(RulesTest)
+QTEST_GUILESS_MAIN(RulesTest)
 #include "tst_rules.moc"

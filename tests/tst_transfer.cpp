@@ -1,12 +1,13 @@
 #include "log/filelogsink.h"
 #include "support/loopbackhttpserver.h"
 #include "support/sandbox.h"
-#include "support/updatertestmain.h"
+#include "app/updaterapp.h"
 #include "transfer/networktransfer.h"
 #include "transfer/progress.h"
 
 #include <QLocalSocket>
 #include <QStorageInfo>
+#include <QtTest>
 
 Q_DECLARE_METATYPE(HttpAnswer)
 Q_DECLARE_METATYPE(ExpectedFile)
@@ -20,7 +21,8 @@ UpdaterApp *updater()
 }
 
 // Downloads of the updater in this process from a loopback server into an updates folder
-// whose destination already holds an earlier file, and the log they write to.
+// whose destination already holds an earlier file, the log they write, and the URLs they
+// come from.
 class TransferTest : public QObject
 {
     Q_OBJECT
@@ -36,6 +38,8 @@ private slots:
     void secondDownloadIsRefused();
     void shutdownEndsTransfer_data();
     void shutdownEndsTransfer();
+    void remoteUrl_data();
+    void remoteUrl();
 
 private:
     QString destination() const { return sandbox->availableFolder() + QLatin1String("/package.bin"); }
@@ -214,5 +218,33 @@ void TransferTest::shutdownEndsTransfer()
     QCoreApplication::exec();
 }
 
-UPDATER_TEST_MAIN(TransferTest)
+void TransferTest::remoteUrl_data()
+{
+    QTest::addColumn<QString>("remote");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("url"); // fully encoded
+    const QString low(QChar(0xdc00)); // from a manifest's "\udc00"
+    QTest::newRow("base with slash") << "https://host/base/" << "updates.json" << "https://host/base/pc/updates.json";
+    QTest::newRow("leading slash in name") << "http://host:8080" << "//app.zip" << "http://host:8080/pc/app.zip";
+    QTest::newRow("percent stays literal") << "file:///C:/x" << "100%.zip" << "file:///C:/x/pc/100%25.zip";
+    QTest::newRow("lone surrogate") << "https://host/base" << "pkg//app" + low << "https://host/base/pc/pkg/app%ED%B0%80";
+}
+
+void TransferTest::remoteUrl()
+{
+    QFETCH(QString, remote);
+    QFETCH(QString, name);
+    QFETCH(QString, url);
+    updater()->setRemotePath(remote + "/pc/");
+    QCOMPARE(updater()->resolveRemoteUrl(name).toString(QUrl::FullyEncoded), url);
+}
+
+// With the updater's own application object, which the code under test reaches through
+// QCoreApplication::instance().
+int main(int argc, char *argv[])
+{
+    UpdaterApp app(argc, argv);
+    TransferTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_transfer.moc"
