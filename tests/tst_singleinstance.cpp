@@ -3,48 +3,29 @@
 #include <QLocalSocket>
 #include <QtTest>
 
-#include <memory>
+namespace {
+const QByteArray package(1 << 20, 'p');
 
-// One updater at a time: real processes that share one temporary folder, whose owner
-// downloads a package from the tests' slow nginx, a megabyte in about 2.5 s.
+// Starts an updater that downloads a package from the tests' slow nginx, a megabyte in
+// about 2.5 s, and waits until it does.
+bool startOwner(const Sandbox &sandbox, QProcess &process, const QByteArray &bytes = package)
+{
+    sandbox.publish("app.zip", bytes);
+    sandbox.start(process, sandbox.arguments(sandbox.remoteUrl("slow")));
+    return QTest::qWaitFor([&sandbox] { return sandbox.logBytes().contains("] Downloaded "); }, 20000);
+}
+}
+
+// One updater at a time: real processes that share one temporary folder.
 class SingleInstanceTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
     void ownerCarriesOn_data();
     void ownerCarriesOn();
     void killedOwnerIsTakenOverAndShutDown();
-
-private:
-    // Starts an owner and waits until it downloads its package.
-    bool startOwner(QProcess &process);
-
-    std::unique_ptr<Sandbox> sandbox;
-    QProcess owner;
-    QByteArray package;
 };
-
-void SingleInstanceTest::init()
-{
-    sandbox = std::make_unique<Sandbox>();
-    package = QByteArray(1 << 20, 'p');
-}
-
-void SingleInstanceTest::cleanup()
-{
-    owner.kill();
-    owner.waitForFinished();
-}
-
-bool SingleInstanceTest::startOwner(QProcess &process)
-{
-    sandbox->publish("app.zip", package);
-    sandbox->start(process, sandbox->arguments(sandbox->remoteUrl("slow")));
-    return QTest::qWaitFor([this] { return sandbox->logBytes().contains("] Downloaded "); }, 20000);
-}
 
 void SingleInstanceTest::ownerCarriesOn_data()
 {
@@ -78,19 +59,21 @@ void SingleInstanceTest::ownerCarriesOn()
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, message);
     QFETCH(QByteArray, logged);
-    QVERIFY(startOwner(owner));
+    Sandbox sandbox;
+    QProcess owner;
+    QVERIFY(startOwner(sandbox, owner));
 
     if (client) {
         QLocalSocket socket;
 #ifdef Q_OS_WIN
         socket.connectToServer("ZorvanApplicationUpdater", QIODevice::WriteOnly);
 #else
-        socket.connectToServer(sandbox->temporaryFolder() + "/ZorvanApplicationUpdater", QIODevice::WriteOnly);
+        socket.connectToServer(sandbox.temporaryFolder() + "/ZorvanApplicationUpdater", QIODevice::WriteOnly);
 #endif
         QVERIFY(socket.waitForConnected(5000));
         socket.write(message);
         QVERIFY(message.isEmpty() || socket.waitForBytesWritten(5000));
-        QTRY_VERIFY(sandbox->logBytes().contains(logged));
+        QTRY_VERIFY(sandbox.logBytes().contains(logged));
         // One message per connection: the owner closes it, so that nothing can follow.
         // A client of a named pipe under wine is not told of the close.
 #ifndef Q_OS_WIN
@@ -98,11 +81,11 @@ void SingleInstanceTest::ownerCarriesOn()
 #endif
         socket.disconnectFromServer();
     } else {
-        arguments.replaceInStrings("LOCAL", sandbox->localFolder()).replaceInStrings("REMOTE", sandbox->remoteUrl("slow"));
+        arguments.replaceInStrings("LOCAL", sandbox.localFolder()).replaceInStrings("REMOTE", sandbox.remoteUrl("slow"));
         QElapsedTimer clock;
         clock.start();
         const Sandbox other;
-        const Sandbox::Result second = (logged.isEmpty() ? *sandbox : other).run(arguments);
+        const Sandbox::Result second = (logged.isEmpty() ? sandbox : other).run(arguments);
         QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(second.exitCode, 0);
         QCOMPARE(second.output, QByteArray());
@@ -110,33 +93,35 @@ void SingleInstanceTest::ownerCarriesOn()
 
     QTRY_COMPARE_WITH_TIMEOUT(owner.state(), QProcess::NotRunning, 20000);
     QCOMPARE(owner.exitCode(), 0);
-    QCOMPARE(readFile(sandbox->availableFolder() + "/app.zip"), package);
-    QCOMPARE(filesBelow(sandbox->updatesFolder()), (QStringList{"available/app.zip", "updater.log", "updates.json"}));
-    QCOMPARE(sandbox->logBytes().count("Orvella Software Updater Version"), 1);
-    QCOMPARE(sandbox->logBytes().count("Received LOCAL SOCKET connection\n"), client ? 1 : 0);
+    QCOMPARE(readFile(sandbox.availableFolder() + "/app.zip"), package);
+    QCOMPARE(filesBelow(sandbox.updatesFolder()), (QStringList{"available/app.zip", "updater.log", "updates.json"}));
+    QCOMPARE(sandbox.logBytes().count("Orvella Software Updater Version"), 1);
+    QCOMPARE(sandbox.logBytes().count("Received LOCAL SOCKET connection\n"), client ? 1 : 0);
     if (!client && !logged.isEmpty())
-        QCOMPARE(sandbox->logBytes().count(logged.replace("LOCAL", sandbox->localFolder().toUtf8())), 1);
-    QCOMPARE(sandbox->logBytes().count("Received LOCAL SOCKET message:"), message.isEmpty() ? 0 : 1);
+        QCOMPARE(sandbox.logBytes().count(logged.replace("LOCAL", sandbox.localFolder().toUtf8())), 1);
+    QCOMPARE(sandbox.logBytes().count("Received LOCAL SOCKET message:"), message.isEmpty() ? 0 : 1);
 }
 
 void SingleInstanceTest::killedOwnerIsTakenOverAndShutDown()
 {
     // Long enough for a shutdown to find the next owner still downloading, under wine too.
-    package = QByteArray(3 << 20, 'p');
-    QVERIFY(startOwner(owner));
+    const QByteArray longer(3 << 20, 'p');
+    Sandbox sandbox;
+    QProcess owner;
+    QVERIFY(startOwner(sandbox, owner, longer));
     owner.kill();
     QVERIFY(owner.waitForFinished(5000));
     // The killed run left its lock behind, but nothing an installer could take.
-    QCOMPARE(filesBelow(sandbox->availableFolder()), QStringList());
-    QVERIFY(QFileInfo::exists(sandbox->temporaryFolder() + "/ZorvanApplicationUpdater-lock"));
+    QCOMPARE(filesBelow(sandbox.availableFolder()), QStringList());
+    QVERIFY(QFileInfo::exists(sandbox.temporaryFolder() + "/ZorvanApplicationUpdater-lock"));
 
-    QFile::remove(sandbox->updatesFolder() + "/updater.log");
+    QFile::remove(sandbox.updatesFolder() + "/updater.log");
     QProcess next;
-    QVERIFY(startOwner(next));
+    QVERIFY(startOwner(sandbox, next, longer));
     QProcess shutdown;
     QElapsedTimer clock;
     clock.start();
-    sandbox->start(shutdown, {"--shutdown"});
+    sandbox.start(shutdown, {"--shutdown"});
     QTRY_COMPARE_WITH_TIMEOUT(next.state(), QProcess::NotRunning, 10000);
     QCOMPARE(next.exitStatus(), QProcess::NormalExit);
     QCOMPARE(next.exitCode(), 0);
@@ -144,11 +129,11 @@ void SingleInstanceTest::killedOwnerIsTakenOverAndShutDown()
     QCOMPARE(shutdown.exitCode(), 0);
     // The client keeps its connection for two seconds after writing, then ends.
     QVERIFY2(clock.elapsed() >= 1900 && clock.elapsed() < 4500, qPrintable(QString::number(clock.elapsed())));
-    const QStringList lines = sandbox->logLines();
+    const QStringList lines = sandbox.logLines();
     QCOMPARE(lines.mid(lines.indexOf("Received LOCAL SOCKET connection")),
              (QStringList{"Received LOCAL SOCKET connection", "Received LOCAL SOCKET message: shutdown"}));
     // Nothing placed; what arrived is kept for the next run to resume.
-    QCOMPARE(filesBelow(sandbox->updatesFolder()),
+    QCOMPARE(filesBelow(sandbox.updatesFolder()),
              (QStringList{"cache/package.partial", "cache/package.partial.json", "updater.log", "updates.json"}));
 }
 
