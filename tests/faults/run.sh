@@ -6,7 +6,7 @@
 set -uo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 scratch="$(mktemp -d)"
-trap 'rm -rf "$scratch"' EXIT
+trap 'bash "$scratch/tests/support/servers.sh" stop "$scratch/build/tests/servers"; rm -rf "$scratch"' EXIT
 (cd "$root" && git ls-files -z | xargs -0 cp --parents -t "$scratch")
 tests() { ctest --test-dir "$scratch/build" -j2 "$@" >"$scratch/ctest.log" 2>&1; }
 cmake -S "$scratch" -B "$scratch/build" -G Ninja -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld -DUPDATER_TEST_TIMEOUT=120 >/dev/null &&

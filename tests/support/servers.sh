@@ -5,13 +5,11 @@
 # which tests reach it through a proxy) and "slow" http at 400 KiB/s with an access log;
 # tinyproxy as a forward proxy, open ("proxy") and wanting credentials ("credentials-proxy").
 # "start STATE FOLDER" writes STATE/servers, a line "NAME PORT" each and "folder FOLDER";
-# "stop STATE" ends them.
+# "stop STATE" ends them, as does a start, which ends those of a run that was cut short.
 set -euo pipefail
 state=$2
-if [ "$1" = stop ]; then
-    for pid in "$state"/*.pid; do kill "$(cat "$pid")" 2>/dev/null || true; done
-    exit 0
-fi
+for pid in "$state"/*.pid; do [ -f "$pid" ] && kill "$(cat "$pid")" 2>/dev/null || true; done
+[ "$1" = stop ] && exit 0
 folder=$3
 rm -rf "$state"
 mkdir -p "$state"
