@@ -1,5 +1,4 @@
 #include "log/filelogsink.h"
-#include "support/loopbackhttpserver.h"
 #include "support/sandbox.h"
 #include "app/updaterapp.h"
 #include "transfer/networktransfer.h"
@@ -7,10 +6,57 @@
 
 #include <QLocalSocket>
 #include <QStorageInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
+// What the loopback server sends for a request: the head (status line and headers) and the
+// body, and then it closes the connection, or stalls: leaves it open.
+struct HttpAnswer
+{
+    QByteArray head;
+    QByteArray body;
+    bool stall = false;
+
+    static HttpAnswer ok(const QByteArray &body)
+    {
+        return {"HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n", body};
+    }
+};
 Q_DECLARE_METATYPE(HttpAnswer)
 Q_DECLARE_METATYPE(ExpectedFile)
+
+// An HTTP server on 127.0.0.1 that answers every request as it was told, also in ways no
+// real server would; it reads one request per connection.
+class LoopbackHttpServer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    HttpAnswer answer;
+    QByteArray lastRequest; // its head
+
+signals:
+    void requestReceived();
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QIODevice::readyRead, socket, [this, socket] {
+            if (socket->property("answered").toBool() || !socket->peek(1 << 16).contains("\r\n\r\n"))
+                return;
+            socket->setProperty("answered", true);
+            lastRequest = socket->readAll();
+            emit requestReceived();
+            socket->write(answer.head + "\r\n" + answer.body);
+            if (!answer.stall)
+                socket->disconnectFromHost();
+        });
+    }
+};
 
 namespace {
 const QByteArray previous = "the package that was there before";
@@ -43,7 +89,7 @@ private slots:
 
 private:
     QString destination() const { return sandbox->availableFolder() + QLatin1String("/package.bin"); }
-    QUrl url() const { return server.url(QStringLiteral("/pc/package.bin")); }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/pc/package.bin").arg(server.serverPort())); }
 
     QScopedPointer<Sandbox> sandbox;
     LoopbackHttpServer server;
@@ -55,7 +101,7 @@ void TransferTest::init()
     QVERIFY(QDir().mkpath(sandbox->updatesFolder() + QLatin1String("/cache")));
     writeFile(destination(), previous);
     updater()->setLocalPath(sandbox->updatesFolder());
-    QVERIFY(server.isListening() || server.start());
+    QVERIFY(server.isListening() || server.listen(QHostAddress::LocalHost));
 }
 
 void TransferTest::fatalMessageQuits()
@@ -142,7 +188,7 @@ void TransferTest::answers()
     QFETCH(HttpAnswer, answer);
     QFETCH(ExpectedFile, expected);
     QFETCH(QStringList, lines);
-    server.setAnswer(QByteArray(), answer);
+    server.answer = answer;
     sandbox->putRemote("package.bin", answer.body);
     const QUrl source = answer.head.isEmpty() ? QUrl::fromLocalFile(sandbox->remoteFolder() + "/pc/package.bin") : url();
     // Wine, for one, cannot tell the free space of the Linux folders it shows.
@@ -156,12 +202,12 @@ void TransferTest::answers()
              QStringList{"Downloading " + source.toString() + " to " + destination()} + lines.replaceInStrings("{url}", url().toString()));
     QCOMPARE(readFile(destination()), stored ? answer.body : previous);
     QCOMPARE(filesBelow(sandbox->updatesFolder() + "/cache"), QStringList());
-    QVERIFY(server.lastRequest().contains("\r\nUser-Agent: orvella-software_updater-2.0.1610051745\r\n"));
+    QVERIFY(server.lastRequest.contains("\r\nUser-Agent: orvella-software_updater-2.0.1610051745\r\n"));
 }
 
 void TransferTest::secondDownloadIsRefused()
 {
-    server.setAnswer(QByteArray(), HttpAnswer::ok("manifest"));
+    server.answer = HttpAnswer::ok("manifest");
     const QString other = sandbox->updatesFolder() + QLatin1String("/other.json");
     bool secondResult = true;
     const auto connection = connect(&server, &LoopbackHttpServer::requestReceived, this, [&] {
@@ -189,7 +235,7 @@ void TransferTest::shutdownEndsTransfer_data()
 void TransferTest::shutdownEndsTransfer()
 {
     QFETCH(bool, copy);
-    server.setAnswer(QByteArray(), HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n", "partial", true});
+    server.answer = HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n", "partial", true};
     sandbox->putRemote("package.bin", QByteArray(copy ? 64 << 20 : 0, 'p'));
     const QUrl source = copy ? QUrl::fromLocalFile(sandbox->remoteFolder() + "/pc/package.bin") : url();
     QLocalSocket control;
