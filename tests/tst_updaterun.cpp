@@ -15,24 +15,15 @@ using Setup = std::function<void(const Sandbox &)>;
 Q_DECLARE_METATYPE(Setup)
 
 namespace {
-// Whether minisign signed the last manifest it was asked to: under wine, which runs no
-// Linux program as a child of a test, it cannot.
-bool manifestSigned = true;
-
-// Offers "new" as app.zip with its SHA-256 and size, keys replaced by those given (a null one
-// removed), and signs the manifest with the test key when minisign options are given, the
-// first of them "sign" ("-l" signs the bytes themselves, not their BLAKE2b-512).
-void publishPinned(const Sandbox &sandbox, const QJsonObject &keys, const QStringList &minisignOptions = {})
+// Offers "new" as app.zip in a manifest of tests/signed, "pinned" (with SHA-256 and size) or
+// "unpinned", and a signature from there, if named: made by minisign -S, "-l" for "bytes",
+// with the test key, or with another one for "untrusted".
+void publishSigned(const Sandbox &sandbox, const QString &manifest, const QString &signature = QString())
 {
     sandbox.putRemote("app.zip", "new");
-    QJsonObject offer{{"md5", QString(md5Hex("new"))}, {"sha256", sha256Hex("new")}, {"size", 3},
-                      {"os", "windows"}, {"version", "2.1"}, {"package", "app.zip"}};
-    for (auto key = keys.begin(); key != keys.end(); ++key)
-        key.value().isNull() ? offer.remove(key.key()) : void(offer.insert(key.key(), key.value()));
-    sandbox.putRemote("updates.json", QJsonDocument(offer).toJson());
-    if (!minisignOptions.isEmpty())
-        manifestSigned = QProcess::execute("minisign", QStringList{"-S", "-s", TEST_SECRET_KEY, "-m", sandbox.remoteFolder()
-                                                                   + "/pc/updates.json"} + minisignOptions.mid(1)) == 0;
+    sandbox.putRemote("updates.json", readFile(SIGNED_FOLDER "/" + manifest + ".json"));
+    if (!signature.isEmpty())
+        sandbox.putRemote("updates.json.minisig", readFile(SIGNED_FOLDER "/" + signature + ".minisig"));
 }
 }
 
@@ -119,7 +110,7 @@ void UpdateRunTest::run_data()
     const QStringList downloaded{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex("new") + ", as expected.", shaVerified,
                                  "    Finished downloading 3 bytes."};
     // A build that trusts no key takes a signed folder as before, and checks SHA-256 and size.
-    update("signed folder, no trusted key", [](const Sandbox &sandbox) { publishPinned(sandbox, {}, {"sign"}); },
+    update("signed folder, no trusted key", [](const Sandbox &sandbox) { publishSigned(sandbox, "pinned", "pinned.prehashed"); },
            offered + downloaded, withApp);
     QStringList received = offered;
     received.removeLast();
@@ -129,28 +120,28 @@ void UpdateRunTest::run_data()
             "Downloading REMOTE/pc/updates.json.minisig to LOCAL/updates/updates.json.minisig",
             "    Finished downloading SIGNATURE bytes.", checking};
     const QString signedByTestKey = QStringLiteral("    SUCCESS: updates.json is signed by key " TEST_KEY_ID ".");
-    for (const QStringList &options : {QStringList{"sign"}, QStringList{"sign", "-l"}})
-        update(qPrintable("signed folder " + options.join(' ')), [options](const Sandbox &sandbox) { publishPinned(sandbox, {}, options); },
+    for (const QString signature : {"pinned.prehashed", "pinned.bytes"})
+        update(qPrintable("signed folder, " + signature), [signature](const Sandbox &sandbox) { publishSigned(sandbox, "pinned", signature); },
                signatureFetched + QStringList{signedByTestKey} + offered.mid(manifest.size() + 1) + downloaded,
                withApp + QStringList{"updates.json.minisig"});
     update("signed manifest without SHA-256 and size",
-           [](const Sandbox &sandbox) { publishPinned(sandbox, {{"sha256", QJsonValue()}, {"size", QJsonValue()}}, {"sign"}); },
+           [](const Sandbox &sandbox) { publishSigned(sandbox, "unpinned", "unpinned"); },
            signatureFetched + QStringList{signedByTestKey, "Updates.json does not report SHA-256 hash and size for its package."},
            withManifest + QStringList{"updates.json.minisig"});
-    update("unsigned folder", [](const Sandbox &sandbox) { publishPinned(sandbox, {}); },
+    update("unsigned folder", [](const Sandbox &sandbox) { publishSigned(sandbox, "pinned"); },
            manifest + QStringList{"    Finished downloading MANIFEST bytes.",
                                   "Downloading REMOTE/pc/updates.json.minisig to LOCAL/updates/updates.json.minisig",
                                   "    ERROR: Cloud not store downloaded file.", checking, "    FAILURE: updates.json is not signed."},
            {"updater.log"});
     update("malformed signature", [](const Sandbox &sandbox) {
-        publishPinned(sandbox, {}, {"sign"});
+        publishSigned(sandbox, "pinned", "pinned.prehashed");
         sandbox.putRemote("updates.json.minisig", readFile(sandbox.remoteFolder() + "/pc/updates.json.minisig").replace('=', '.'));
     }, signatureFetched + QStringList{"    FAILURE: signature of updates.json is malformed."}, {"updater.log"});
-    update("untrusted key", [](const Sandbox &sandbox) { publishPinned(sandbox, {}, {"sign", "-s", UNTRUSTED_SECRET_KEY}); },
+    update("untrusted key", [](const Sandbox &sandbox) { publishSigned(sandbox, "pinned", "pinned.untrusted"); },
            signatureFetched + QStringList{"    FAILURE: updates.json is signed by key 437D8E6EB620830C, which is not trusted."},
            {"updater.log"});
     update("manifest changed after signing", [](const Sandbox &sandbox) {
-        publishPinned(sandbox, {}, {"sign"});
+        publishSigned(sandbox, "pinned", "pinned.prehashed");
         sandbox.putRemote("updates.json", readFile(sandbox.remoteFolder() + "/pc/updates.json") + ' ');
     }, signatureFetched + QStringList{"    FAILURE: signature of updates.json does not match."}, {"updater.log"});
 #ifdef Q_OS_UNIX
@@ -256,14 +247,7 @@ void UpdateRunTest::run()
 #endif
 
     Sandbox sandbox;
-    manifestSigned = true;
     setup(sandbox);
-    if (!manifestSigned) {
-#ifdef Q_OS_WIN
-        QSKIP("minisign is a Linux program, which wine cannot run for a test");
-#endif
-        QFAIL("minisign could not sign the manifest");
-    }
     // Qt sends nothing for the loopback address through a proxy; the proxy looks up the name.
     const QString remote = server == "file without drive letter"
             ? sandbox.remoteUrl().replace(QRegularExpression("^file:///[A-Za-z]:/"), "file:///")
