@@ -256,7 +256,7 @@ void UpdateRunTest::run()
     // Port 1 on loopback: a proxy that does not answer.
     const QString proxyUrl = proxy.isEmpty() ? QString()
             : "http://127.0.0.1:" + (proxy == "dead proxy" ? QStringLiteral("1") : testServer(QString(proxy).replace(' ', '-')));
-    qputenv("http_proxy", proxyUrl.toLatin1());
+    qputenv("http_proxy", proxyUrl.toLatin1()); // empty: none
     qputenv("https_proxy", proxyUrl.toLatin1());
     log.replaceInStrings("REMOTE_FOLDER", sandbox.remoteFolder());
     for (QStringList *texts : {&arguments, &log})
@@ -267,8 +267,6 @@ void UpdateRunTest::run()
 
     const bool trustsTestKey = log.contains("Verifying signature of updates.json ...");
     const Sandbox::Result result = sandbox.run(arguments, trustsTestKey ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE);
-    qunsetenv("http_proxy");
-    qunsetenv("https_proxy");
     if (proxy == "proxy")
         QVERIFY(testServerFile("proxy.log").contains(server.startsWith("https") ? "CONNECT " + QUrl(remote).authority().toLatin1()
                                                                     : "GET " + remote.toLatin1() + "/pc/app.zip"));

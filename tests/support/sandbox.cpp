@@ -7,9 +7,10 @@
 #include <QJsonObject>
 #include <QUrl>
 
-Sandbox::Sandbox()
+// In the folder that ctest gives the test as TMPDIR, which Windows does not read.
+Sandbox::Sandbox() : root(QDir(qEnvironmentVariable("TMPDIR", QDir::tempPath())).filePath(QStringLiteral("sandbox-XXXXXX")))
 #ifdef Q_OS_UNIX
-    : temporary(QStringLiteral("/tmp/updater-test-XXXXXX"))
+    , temporary(QStringLiteral("/tmp/updater-test-XXXXXX"))
 #endif
 {
     QDir().mkpath(localFolder());
