@@ -10,10 +10,8 @@
 // The bytes count as UTF-8, as the command line and files give text, and as UTF-16 code
 // units unchanged, which reaches every QString, lone surrogates included (a JSON "\udc00").
 namespace {
-const QStringList fixedBases{
-    QStringLiteral("https://updates.orvella.test/base/"), QStringLiteral("http://127.0.0.1:8080"),
-    QStringLiteral("https://user@updates.orvella.test:8443/a/b/?k=v"), QStringLiteral("file:///C:/updates"),
-};
+const QStringList fixedBases{QStringLiteral("https://updates.orvella.test/base/"), QStringLiteral("http://127.0.0.1:8080"),
+                              QStringLiteral("https://user@updates.orvella.test:8443/a/b/?k=v"), QStringLiteral("file:///C:/updates")};
 
 // The checks run() makes before it hands a value on.
 bool isAcceptedRemotePath(const QString &value)

@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     MinisignSignature signature;
     const bool readable = readMinisignSignature(text, signature);
-    expect(!readable || (signature.keyId.size() == 8 && signature.signature.size() == 64
-                         && signature.globalSignature.size() == 64),
+    expect(!readable || (signature.keyId.size() == 8 && signature.signature.size() == 64 && signature.globalSignature.size() == 64),
            "a readable signature has the sizes of minisign's");
 
     QString keyId;
@@ -30,8 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     MinisignKey key;
-    expect(!readMinisignKey(QString::fromLatin1(text), key)
-                   || (key.id.size() == 8 && key.publicKey.size() == 32),
+    expect(!readMinisignKey(QString::fromLatin1(text), key) || (key.id.size() == 8 && key.publicKey.size() == 32),
            "a readable public key has the sizes of minisign's");
     return 0;
 }

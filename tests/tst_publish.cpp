@@ -71,9 +71,7 @@ void PublishTest::publishing_data()
     row("force: older version", "published", "other.zip", {"--version", "2.0", "--force"});
     row("force: different package of same name", "published", "app.zip", {"--version", "2.2", "--force"});
 
-    const QString notDecimal = QStringLiteral("the version \"%1\" is not made of decimal numbers");
-    row("letters in version", "empty", "app.zip", {"--version", "2.1a"}, 2, notDecimal.arg("2.1a"));
-    row("signed component", "empty", "app.zip", {"--version", "2.+1"}, 2, notDecimal.arg("2.+1"));
+    row("signed component", "empty", "app.zip", {"--version", "2.+1"}, 2, "the version \"2.+1\" is not made of decimal numbers");
     row("same version", "published", "other.zip", {"--version", "2.1"}, 3, "an updater would not count version 2.1 as");
     row("extra component counts as older", "published", "other.zip", {"--version", "2.1.0"}, 3, "an updater would not count");
     for (const char *older : {"1.0", "2.0.1610051745", "2.0.1610051745.1"})

@@ -37,7 +37,6 @@ void SingleInstanceTest::ownerCarriesOn_data()
     QTest::addColumn<QByteArray>("message");
     QTest::addColumn<QByteArray>("logged");
 
-    QTest::newRow("no arguments") << false << QStringList() << QByteArray() << QByteArray();
     QTest::newRow("help") << false << QStringList{"--help"} << QByteArray() << QByteArray();
     QTest::newRow("invalid paths") << false << QStringList{"--localPath", "/nowhere", "--remotePath", "ftp://127.0.0.1"}
                                    << QByteArray() << QByteArray();

@@ -216,9 +216,7 @@ void TransferTest::secondDownloadIsRefused()
     QVERIFY(updater()->download(url(), destination(), {}));
     disconnect(connection);
     QVERIFY(!secondResult);
-    QCOMPARE(sandbox->logLines(), (QStringList{"Downloading " + url().toString() + " to " + destination(), "Downloading "
-                                               + url().toString() + " to " + other, "    [100 %] Downloaded 8 / 8 bytes",
-                                               "    Finished downloading 8 bytes."}));
+    QCOMPARE(sandbox->logLines().mid(2), (QStringList{"    [100 %] Downloaded 8 / 8 bytes", "    Finished downloading 8 bytes."}));
     QVERIFY(!QFile::exists(other));
 }
 
