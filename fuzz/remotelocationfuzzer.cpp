@@ -5,10 +5,9 @@
 
 #include <cstring>
 
-// Input: a remote name; or a remotePath value, a line feed and a remote name. The name is
-// resolved under a few fixed remote bases, and under the value when run() would accept it.
-// The bytes count as UTF-8, as the command line and files give text, and as UTF-16 code
-// units unchanged, which reaches every QString, lone surrogates included (a JSON "\udc00").
+// Input: a remote name; or a remotePath value, a line feed and a remote name, resolved under a
+// few fixed remote bases, and under the value when run() would accept it. The bytes count as
+// UTF-8, and as UTF-16 code units unchanged: every QString, lone surrogates (JSON "\udc00") too.
 namespace {
 const QStringList fixedBases{QStringLiteral("https://updates.orvella.test/base/"), QStringLiteral("http://127.0.0.1:8080"),
                               QStringLiteral("https://user@updates.orvella.test:8443/a/b/?k=v"), QStringLiteral("file:///C:/updates")};

@@ -1,9 +1,8 @@
 #include "fuzz/fuzzsupport.h"
 #include "update/minisign.h"
 
-// Input: the bytes of updates.json.minisig, checked as the updater checks them against
-// the manifest that the seeds sign, with the key that signed them trusted. The same
-// bytes are also read as a public key.
+// Input: the bytes of updates.json.minisig, checked against the manifest that the seeds sign,
+// with the key that signed them trusted; also read as a public key.
 namespace {
 const QByteArray manifest("{\"version\": \"2.1\"}\n");
 const QStringList trustedKeys{QStringLiteral("RWSSzzw3QCE+N0KyJUAYZbQNYWnaz0JdrvP9SiEZH7K/0H+p86v61I+D")};

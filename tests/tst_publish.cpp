@@ -5,12 +5,9 @@
 namespace {
 const QByteArray package(200002, 'p');
 
-// The tool's exit code, or -1 when it crashed, and what it printed.
-QPair<int, QString> publish(const Sandbox &sandbox, const QStringList &arguments)
+Sandbox::Result publish(const Sandbox &sandbox, const QStringList &arguments)
 {
-    const Sandbox::Result result = sandbox.run(QStringList{"--remote", sandbox.remoteFolder()} + arguments,
-                                               QStringLiteral(PUBLISH_EXECUTABLE));
-    return {result.exitCode, QString::fromLocal8Bit(result.output)};
+    return sandbox.run(QStringList{"--remote", sandbox.remoteFolder()} + arguments, PUBLISH_EXECUTABLE);
 }
 
 // A package file outside the remote folder, as a build leaves it.
@@ -49,10 +46,9 @@ private slots:
 
 void PublishTest::publishing_data()
 {
-    // before: what the remote folder holds: nothing but an empty folder pc, a signed update (app.zip,
-    // version 2.1, rule 10+), no folder pc, a file in its place, or a folder in the signature's. A
-    // refusal leaves it as it was; a publication is what the updater then installs, over http for
-    // rows so named.
+    // before: what the remote folder holds: an empty folder pc, a signed update (app.zip, version
+    // 2.1, rule 10+), no folder pc, a file in its place, or a folder in the signature's. A refusal
+    // leaves it as it was; a publication the updater installs, over http for rows so named.
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("packageName"); // empty: no package file at all
     QTest::addColumn<QStringList>("arguments");
@@ -105,7 +101,7 @@ void PublishTest::publishing()
     if (before == "published") {
         const QStringList first{"--package", packageFile(sandbox, "app.zip", "first"), "--version", "2.1", "--os-version", "10+",
                                 "--sign-key", TEST_SECRET_KEY};
-        QCOMPARE(publish(sandbox, first).first, 0);
+        QCOMPARE(publish(sandbox, first).exitCode, 0);
     }
     if (before == "no folder" || before == "file")
         QVERIFY(QDir(pc).removeRecursively());
@@ -116,18 +112,18 @@ void PublishTest::publishing()
     const QMap<QString, QByteArray> remote = snapshot(sandbox.remoteFolder());
 
     const QString file = packageName.isEmpty() ? sandbox.path("build/app.zip") : packageFile(sandbox, packageName);
-    const QPair<int, QString> result = publish(sandbox, QStringList{"--package", file} + arguments);
-    QCOMPARE(result.first, exitCode);
+    const Sandbox::Result result = publish(sandbox, QStringList{"--package", file} + arguments);
+    QCOMPARE(result.exitCode, exitCode);
     if (exitCode != 0) {
         // minisign, when it fails, says why before the tool does.
-        QVERIFY2(result.second.section('\n', -2).startsWith((exitCode == 1 ? "" : "Not published: ") + message), qPrintable(result.second));
+        QVERIFY2(QString(result.output).section('\n', -2).startsWith((exitCode == 1 ? "" : "Not published: ") + message), result.output);
         QCOMPARE(snapshot(sandbox.remoteFolder()), remote);
         return;
     }
     const QString version = arguments.at(1);
     const QString md5 = QString::fromLatin1(md5Hex(package));
     const bool signs = arguments.contains("--sign-key");
-    QCOMPARE(result.second, QStringLiteral("Published version %1: %2, 200002 bytes, MD5 %3.\n").arg(version, packageName, md5)
+    QCOMPARE(QString(result.output), QStringLiteral("Published version %1: %2, 200002 bytes, MD5 %3.\n").arg(version, packageName, md5)
                                     + (signs ? "Signed updates.json with key " TEST_KEY_ID ".\n" : ""));
     // --force over a signed folder takes the stale signature away.
     QCOMPARE(QFileInfo::exists(pc + "/updates.json.minisig"), signs);
@@ -136,12 +132,12 @@ void PublishTest::publishing()
     if (arguments.contains("--os-version"))
         manifest.insert("compatible_os_version", arguments.last());
     QCOMPARE(QJsonDocument::fromJson(readFile(pc + "/updates.json")).object(), manifest);
-    const QPair<int, QString> verified = publish(sandbox, signs ? QStringList{"--verify", "--public-key", TEST_PUBLIC_KEY}
-                                                                : QStringList{"--verify"});
-    QCOMPARE(verified.first, 0);
-    QVERIFY2(verified.second.startsWith(signs ? "updates.json is signed by key " TEST_KEY_ID ".\n" : "updates.json is not signed.\n"),
-             qPrintable(verified.second));
-    QCOMPARE(sandbox.run(sandbox.arguments(sandbox.remoteUrl(QString(QTest::currentDataTag()).startsWith("http") ? "http" : "file")), signs ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE).exitCode, 0);
+    const Sandbox::Result verified = publish(sandbox, signs ? QStringList{"--verify", "--public-key", TEST_PUBLIC_KEY} : QStringList{"--verify"});
+    QCOMPARE(verified.exitCode, 0);
+    QVERIFY2(verified.output.startsWith(signs ? "updates.json is signed by key " TEST_KEY_ID ".\n" : "updates.json is not signed.\n"),
+             verified.output);
+    const QString url = sandbox.remoteUrl(QString(QTest::currentDataTag()).startsWith("http") ? "http" : "file");
+    QCOMPARE(sandbox.run(sandbox.arguments(url), signs ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE).exitCode, 0);
     QCOMPARE(filesBelow(sandbox.availableFolder()), QStringList{packageName});
     QCOMPARE(readFile(sandbox.availableFolder() + '/' + packageName), package);
 }
@@ -178,13 +174,13 @@ void PublishTest::verification()
     QFETCH(QString, message);
 
     Sandbox sandbox;
-    QCOMPARE(publish(sandbox, {"--package", packageFile(sandbox, "app.zip"), "--version", "2.1"}).first, 0);
+    QCOMPARE(publish(sandbox, {"--package", packageFile(sandbox, "app.zip"), "--version", "2.1"}).exitCode, 0);
     if (!overwritten.isEmpty())
         sandbox.putRemote(overwritten, bytes);
     const QMap<QString, QByteArray> remote = snapshot(sandbox.remoteFolder());
-    const QPair<int, QString> result = publish(sandbox, {"--verify"});
-    QCOMPARE(result.first, exitCode);
-    QVERIFY2(result.second.contains(message), qPrintable(result.second));
+    const Sandbox::Result result = publish(sandbox, {"--verify"});
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(QString(result.output).contains(message), result.output);
     QCOMPARE(snapshot(sandbox.remoteFolder()), remote);
 }
 

@@ -29,9 +29,9 @@ private slots:
 
 void SingleInstanceTest::ownerCarriesOn_data()
 {
-    // Either a second updater with these arguments (LOCAL and REMOTE stand for the owner's),
-    // or a client that writes message on the control channel; logged is what the owner logs.
-    // A second updater that logs runs with a temporary folder of its own, as another user's.
+    // Either a second updater with these arguments (LOCAL and REMOTE stand for the owner's), with
+    // a temporary folder of its own when it logs; or a client that writes message on the control
+    // channel. logged: what the owner (or that second updater) logs.
     QTest::addColumn<bool>("client");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("message");

@@ -227,9 +227,8 @@ void TransferTest::shutdownEndsTransfer_data()
     QTest::newRow("copy") << true;
 }
 
-// A shutdown message ends the wait while the server still owes most of the body, or the
-// copy of a large file: nothing is stored, the available folder is emptied, and the
-// transfer logs nothing more.
+// A shutdown message ends the wait for a body that the server still owes, or the copy of a
+// large file: nothing is stored, the available folder is emptied, nothing more is logged.
 void TransferTest::shutdownEndsTransfer()
 {
     QFETCH(bool, copy);

@@ -47,12 +47,11 @@ void UpdateRunTest::run_data()
 {
     // In arguments, output and log, LOCAL stands for the local folder and REMOTE for the remote
     // base; in log also MANIFEST and SIGNATURE for the sizes of the manifest and its signature,
-    // REMOTE_FOLDER for the remote folder's path. output is compared whole when it is
-    // empty or ends a line, else it need only be contained. No files: no updates folder at all.
+    // REMOTE_FOLDER for the remote folder's path. output is compared whole when it is empty or
+    // ends a line, else it need only be contained. No files: no updates folder at all. server:
+    // file (also without drive letter), http or https, also "via" a proxy, a credentials one or a dead one.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<Setup>("setup");
-    // file, file without drive letter, http or https, also "via" a forwarding proxy, one that
-    // wants credentials, or a dead one
     QTest::addColumn<QString>("server");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");

@@ -12,9 +12,8 @@ QByteArray md5Hex(const QByteArray &bytes);
 QString sha256Hex(const QByteArray &bytes);
 // The files below folder, with their paths relative to it, in order.
 QStringList filesBelow(const QString &folder);
-// What support/servers.sh wrote of the servers it started for the tests: the port of one
-// ("http", "https", "slow", "proxy", "credentials-proxy") or the "folder" served; or a file
-// they write, such as "access.log" or "proxy.log".
+// Of the servers that support/servers.sh started for the tests: the port of one ("http", "https",
+// "slow", "proxy", "credentials-proxy") or the "folder" served; a file they write ("proxy.log").
 QString testServer(const QString &name);
 QByteArray testServerFile(const QString &name);
 

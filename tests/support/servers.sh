@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# The servers of the tests, started once for all of them on loopback ports, from outside
-# the test processes, since wine can neither wait for nor stop a Linux child: nginx serving
-# FOLDER over http, https (a self-signed certificate, valid also for this machine's name, by
-# which tests reach it through a proxy) and "slow" http at 400 KiB/s with an access log;
-# tinyproxy as a forward proxy, open ("proxy") and wanting credentials ("credentials-proxy").
-# "start STATE FOLDER" writes STATE/servers, a line "NAME PORT" each and "folder FOLDER";
-# "stop STATE" ends them, as does a start, which ends those of a run that was cut short.
+# The tests' servers, started once for all on loopback ports from outside the tests, as wine can
+# neither wait for nor stop a Linux child: nginx serving FOLDER over http, https (a self-signed
+# certificate, also for this machine's name, by which tests reach it through a proxy) and "slow"
+# http at 400 KiB/s with an access log; tinyproxy, open ("proxy") and with "credentials-proxy".
+# "start STATE FOLDER" writes STATE/servers, "NAME PORT" lines and "folder FOLDER"; "stop STATE"
+# ends them, as does a start those of a run that was cut short.
 set -euo pipefail
 state=$2
 for pid in "$state"/*.pid; do [ -f "$pid" ] && kill "$(cat "$pid")" 2>/dev/null || true; done
@@ -15,11 +14,8 @@ rm -rf "$state"
 mkdir -p "$state"
 openssl req -x509 -days 2 -out "$state/server.pem" -newkey rsa:2048 -nodes -keyout "$state/server.key" \
     -subj /CN=127.0.0.1 -addext "subjectAltName=IP:127.0.0.1,DNS:$(hostname)" 2>/dev/null
-read -r http https slow proxy credentials < <(python3 -c '
-import socket
-sockets = [socket.socket() for _ in range(5)]
-for s in sockets: s.bind(("127.0.0.1", 0))
-print(*(s.getsockname()[1] for s in sockets))')
+read -r http https slow proxy credentials < <(python3 -c 'import socket; sockets = [socket.socket() for _ in range(5)]
+print(*(s.bind(("127.0.0.1", 0)) or s.getsockname()[1] for s in sockets))')
 # The configurations in this folder name ports, folders and a proxy's name and credentials as @...@.
 configure() {
     sed -e "s|@STATE@|$state|g; s|@FOLDER@|$folder|g; s|@HTTP@|$http|g; s|@HTTPS@|$https|g; s|@SLOW@|$slow|g" \
