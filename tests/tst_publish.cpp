@@ -17,8 +17,7 @@ QString packageFile(const Sandbox &sandbox, const QString &name, const QByteArra
     return sandbox.path("build/" + name);
 }
 
-// Every entry below root, a file with its time of change and contents, so that a rewrite
-// with the same bytes counts as a change too.
+// Every entry below root, a file with its time of change, so that a rewrite counts too.
 QMap<QString, QByteArray> snapshot(const QString &root)
 {
     QMap<QString, QByteArray> tree;

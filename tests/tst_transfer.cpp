@@ -60,10 +60,7 @@ protected:
 
 namespace {
 const QByteArray previous = "the package that was there before";
-UpdaterApp *updater()
-{
-    return static_cast<UpdaterApp *>(QCoreApplication::instance());
-}
+UpdaterApp *updater = nullptr; // main's
 }
 
 // Downloads of the updater in this process from a loopback server into an updates folder
@@ -76,7 +73,7 @@ class TransferTest : public QObject
 private slots:
     void initTestCase() { setNetworkTransferTimeout(2000); }
     void init();
-    void cleanup() { updater()->setLocalPath(QString()); }
+    void cleanup() { updater->setLocalPath(QString()); }
     void fatalMessageQuits();
     void progressLine();
     void answers_data();
@@ -100,21 +97,21 @@ void TransferTest::init()
     sandbox.reset(new Sandbox);
     QVERIFY(QDir().mkpath(sandbox->updatesFolder() + QLatin1String("/cache")));
     writeFile(destination(), previous);
-    updater()->setLocalPath(sandbox->updatesFolder());
+    updater->setLocalPath(sandbox->updatesFolder());
     QVERIFY(server.isListening() || server.listen(QHostAddress::LocalHost));
 }
 
 void TransferTest::fatalMessageQuits()
 {
     // qFatal would abort the test process after the handler, so call the handler itself.
-    QTimer::singleShot(0, updater(), [] { fileLogHandler(QtFatalMsg, QMessageLogContext(), QStringLiteral("boom")); });
+    QTimer::singleShot(0, updater, [] { fileLogHandler(QtFatalMsg, QMessageLogContext(), QStringLiteral("boom")); });
     QTimer guard;
-    connect(&guard, &QTimer::timeout, updater(), [] { QCoreApplication::exit(1); });
+    connect(&guard, &QTimer::timeout, updater, [] { QCoreApplication::exit(1); });
     guard.start(5000);
     QCOMPARE(QCoreApplication::exec(), 0);
     QCOMPARE(sandbox->logLines(), QStringList{"boom"});
     // Without a local path the messages go where Qt sends them by default.
-    updater()->setLocalPath(QString());
+    updater->setLocalPath(QString());
     QVERIFY(qInstallMessageHandler(nullptr) != fileLogHandler);
 }
 
@@ -195,7 +192,7 @@ void TransferTest::answers()
     if (lines.last().contains("free disk space") && QStorageInfo(sandbox->updatesFolder() + "/cache").bytesAvailable() < 0)
         QSKIP("This system does not tell the free disk space");
 
-    const bool stored = updater()->download(source, destination(), expected);
+    const bool stored = updater->download(source, destination(), expected);
 
     QCOMPARE(stored, lines.last().startsWith("    Finished"));
     QCOMPARE(sandbox->logLines().replaceInStrings(QRegularExpression("\\d+ available\\.$"), "{free} available."),
@@ -211,9 +208,9 @@ void TransferTest::secondDownloadIsRefused()
     const QString other = sandbox->updatesFolder() + QLatin1String("/other.json");
     bool secondResult = true;
     const auto connection = connect(&server, &LoopbackHttpServer::requestReceived, this, [&] {
-        secondResult = updater()->download(url(), other, {});
+        secondResult = updater->download(url(), other, {});
     });
-    QVERIFY(updater()->download(url(), destination(), {}));
+    QVERIFY(updater->download(url(), destination(), {}));
     disconnect(connection);
     QVERIFY(!secondResult);
     QCOMPARE(sandbox->logLines().mid(2), (QStringList{"    [100 %] Downloaded 8 / 8 bytes", "    Finished downloading 8 bytes."}));
@@ -244,7 +241,7 @@ void TransferTest::shutdownEndsTransfer()
     if (copy)
         sendShutdown();
     const auto connection = connect(&server, &LoopbackHttpServer::requestReceived, &control, sendShutdown);
-    QVERIFY(updater()->download(source, destination(), {}));
+    QVERIFY(updater->download(source, destination(), {}));
     disconnect(connection);
 
     const QStringList lines{"Downloading " + source.toString() + " to " + destination(), "Received LOCAL SOCKET connection",
@@ -278,8 +275,8 @@ void TransferTest::remoteUrl()
     QFETCH(QString, remote);
     QFETCH(QString, name);
     QFETCH(QString, url);
-    updater()->setRemotePath(remote + "/pc/");
-    QCOMPARE(updater()->resolveRemoteUrl(name).toString(QUrl::FullyEncoded), url);
+    updater->setRemotePath(remote + "/pc/");
+    QCOMPARE(updater->resolveRemoteUrl(name).toString(QUrl::FullyEncoded), url);
 }
 
 // With the updater's own application object, which the code under test reaches through
@@ -287,6 +284,7 @@ void TransferTest::remoteUrl()
 int main(int argc, char *argv[])
 {
     UpdaterApp app(argc, argv);
+    updater = &app;
     TransferTest test;
     return QTest::qExec(&test, argc, argv);
 }

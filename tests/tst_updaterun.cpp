@@ -105,14 +105,12 @@ void UpdateRunTest::run_data()
     // Windows takes a path without a drive letter on the current drive.
     update("file URL without drive letter", [](const Sandbox &sandbox) { sandbox.publish("app.zip", "new"); }, installed, withApp,
            "file without drive letter");
-    const QString shaVerified = "    SUCCESS: SHA-256 hash of downloaded file is " + sha256Hex("new") + ", as expected.";
-    const QStringList downloaded{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex("new") + ", as expected.", shaVerified,
+    const QStringList downloaded{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex("new") + ", as expected.",
+                                 "    SUCCESS: SHA-256 hash of downloaded file is " + sha256Hex("new") + ", as expected.",
                                  "    Finished downloading 3 bytes."};
     // A build that trusts no key takes a signed folder as before, and checks SHA-256 and size.
     update("signed folder, no trusted key", [](const Sandbox &sandbox) { publishSigned(sandbox, "pinned", "pinned.prehashed"); },
            offered + downloaded, withApp);
-    QStringList received = offered;
-    received.removeLast();
     // Rows that verify a signature run the updater built to trust the test key.
     const QString checking = QStringLiteral("Verifying signature of updates.json ...");
     const QStringList signatureFetched = manifest + QStringList{"    Finished downloading MANIFEST bytes.",
@@ -149,7 +147,8 @@ void UpdateRunTest::run_data()
         sandbox.publish("app.zip", "new");
         QFile::remove(sandbox.remoteFolder() + "/pc/app.zip");
         mkfifo(QFile::encodeName(sandbox.remoteFolder() + "/pc/app.zip").constData(), 0600);
-    }, received + QStringList{"    ERROR: REMOTE_FOLDER/pc/app.zip is not a regular file.", failed}, withManifest);
+    }, offered.mid(0, offered.size() - 1) + QStringList{"    ERROR: REMOTE_FOLDER/pc/app.zip is not a regular file.", failed},
+           withManifest);
 #endif
     update("manifest larger than 1 MiB", [](const Sandbox &sandbox) {
         sandbox.putRemote("updates.json", R"({"md5": "abc", "os": "windows", "version": "3", "padding": ")" + QByteArray(1 << 20, ' ') + "\"}");
@@ -301,11 +300,8 @@ void UpdateRunTest::placementReachesDisk()
     qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":detect_leaks=0");
     const Sandbox::Result result = sandbox.run(QStringList{"-f", "-y", "-o", trace, "-e", "trace=fsync,fdatasync,rename",
                                                            UPDATER_EXECUTABLE} + sandbox.arguments(), "strace");
-    // What QSKIP does; with a single argument it trips clang's -Wpedantic.
-    if (result.exitCode != 0 || filesBelow(sandbox.availableFolder()) != QStringList{"app.zip"}) {
-        QTest::qSkip(qPrintable("strace cannot trace the updater here: " + result.output), __FILE__, __LINE__);
-        return;
-    }
+    if (result.exitCode != 0 || filesBelow(sandbox.availableFolder()) != QStringList{"app.zip"})
+        QSKIP("strace cannot trace the updater here");
     const QStringList calls = QString::fromLocal8Bit(readFile(trace)).split('\n');
     const int rename = calls.indexOf(QRegularExpression(".*rename\\(\"[^\"]*/cache/download-[^\"]*\", \"[^\"]*/available/app\\.zip\"\\) = 0"));
     QVERIFY2(rename > 0, qPrintable(calls.join('\n')));
@@ -388,8 +384,7 @@ void UpdateRunTest::windowsVersion()
     QSettings wine("HKEY_CURRENT_USER\\Software\\Wine", QSettings::NativeFormat);
     if (!wine.childGroups().contains("Drivers"))
         QSKIP("The Windows version is set through wine");
-    // Wine presents a version per program name: a copy of the updater of its own lets every
-    // version be set without touching other tests' runs.
+    // Wine presents a version per program name: a copy of its own leaves other tests' runs alone.
     Sandbox sandbox;
     const QString program = QStringLiteral("updater-%1.exe").arg(QTest::currentDataTag());
     QVERIFY(QFile::copy(UPDATER_EXECUTABLE, sandbox.path(program)));

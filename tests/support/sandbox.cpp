@@ -47,8 +47,7 @@ void Sandbox::publish(const QString &package, const QByteArray &bytes) const
 
 QStringList Sandbox::arguments(const QString &remote) const
 {
-    return {QStringLiteral("--localPath"), localFolder(),
-            QStringLiteral("--remotePath"), remote.isEmpty() ? remoteUrl() : remote};
+    return {QStringLiteral("--localPath"), localFolder(), QStringLiteral("--remotePath"), remote.isEmpty() ? remoteUrl() : remote};
 }
 
 void Sandbox::start(QProcess &process, const QStringList &arguments, const QString &program) const
