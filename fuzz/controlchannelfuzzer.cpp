@@ -1,9 +1,6 @@
 #include "fuzz/fuzzsupport.h"
 
-#include <QDir>
-#include <QFile>
-#include <QLocalSocket>
-#include <QTemporaryDir>
+#include <QtNetwork>
 
 // Input: the bytes a client sends on one connection to the updater's control channel,
 // through a real socket to the application's own server.

@@ -4,8 +4,7 @@
 #include "update/packagename.h"
 #include "update/versioncompare.h"
 
-#include <QDir>
-#include <QJsonValue>
+#include <QtCore>
 
 #include <sanitizer/lsan_interface.h>
 

@@ -1,6 +1,6 @@
 #include "support/sandbox.h"
 
-#include <QLocalSocket>
+#include <QtNetwork>
 #include <QtTest>
 
 namespace {

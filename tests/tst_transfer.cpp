@@ -4,10 +4,7 @@
 #include "transfer/networktransfer.h"
 #include "transfer/progress.h"
 
-#include <QLocalSocket>
-#include <QStorageInfo>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QtNetwork>
 #include <QtTest>
 
 // What the loopback server sends for a request: the head (status line and headers) and the

@@ -195,9 +195,7 @@ void UpdateRunTest::run_data()
     for (const char *size : {"\"3\"", "-1", "2.5"})
         rule(size, R"({"md5": "abc", "os": "linux", "size": )" + QByteArray(size) + "}", {"Updates.json reports a malformed size."});
     rule("os capitalised", R"({"md5": "abc", "os": "Windows", "version": "3"})", {notWindows});
-    // Rules whose verdict is the same on every Windows and on no Windows at all.
-    rule("os version rule", R"({"md5": "abc", "os": "windows", "compatible_os_version": "Vista", "version": "3"})",
-         {"Checking if current OS is same as Windows-vista", "Target OS Version is not compatible."});
+    // A rule whose verdict is the same on every Windows and on no Windows at all.
     rule("or newer", R"({"md5": "abc", "os": "windows", "compatible_os_version": "7+", "version": "2.0.1"})",
          {"Checking if current OS is more recent or same as Windows-7",
           "Checking if version 2.0.1 is more recent than 2.0.1610051745", older});

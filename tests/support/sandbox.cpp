@@ -1,11 +1,6 @@
 #include "support/sandbox.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QDirIterator>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QUrl>
+#include <QtCore>
 
 // In the folder that ctest gives the test as TMPDIR, which Windows does not read.
 Sandbox::Sandbox() : root(QDir(qEnvironmentVariable("TMPDIR", QDir::tempPath())).filePath(QStringLiteral("sandbox-XXXXXX")))
