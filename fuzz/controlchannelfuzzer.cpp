@@ -50,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
            "exactly the text \"shutdown\" empties the available folder", message);
     expect(QDir(availableFolder).exists(), "the available folder is still there", message);
 
-    // The server keeps a connection that sent nothing until it closes; the updater
-    // serves a handful per run, the fuzzer millions.
+    // The server keeps a silent connection until it closes: a handful a run, but millions here.
     qDeleteAll(fuzzedApp().findChildren<QLocalSocket *>());
     return 0;
 }

@@ -6,8 +6,7 @@
 namespace {
 const QByteArray package(1 << 20, 'p');
 
-// Starts an updater that downloads a package from the tests' slow nginx, a megabyte in
-// about 2.5 s, and waits until it does.
+// Starts an updater downloading from the tests' slow nginx (a megabyte in 2.5 s), and waits until it does.
 bool startOwner(const Sandbox &sandbox, QProcess &process, const QByteArray &bytes = package)
 {
     sandbox.publish("app.zip", bytes);

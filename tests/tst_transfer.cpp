@@ -60,9 +60,8 @@ const QByteArray previous = "the package that was there before";
 UpdaterApp *updater = nullptr; // main's
 }
 
-// Downloads of the updater in this process from a loopback server into an updates folder
-// whose destination already holds an earlier file, the log they write, and the URLs they
-// come from.
+// The updater's downloads in this process, into an updates folder whose destination holds an
+// earlier file, the log they write, and the URLs they come from.
 class TransferTest : public QObject
 {
     Q_OBJECT

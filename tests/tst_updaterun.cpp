@@ -318,8 +318,7 @@ void UpdateRunTest::resume_data()
     QTest::newRow("kept part damaged") << "damaged" << QByteArray("206 REST");
 }
 
-// A run killed in the middle of the package leaves what it received; the next run asks
-// the server for the rest, as long as the server still has the same file.
+// A run killed amid the package leaves what it received; the next asks only for the rest, if unchanged.
 void UpdateRunTest::resume()
 {
     QFETCH(QString, meanwhile);
@@ -374,8 +373,7 @@ void UpdateRunTest::windowsVersion_data()
     QTest::newRow("win10") << "10";
 }
 
-// With wine presenting each Windows in turn, the updater finds the rank that the rule naming
-// that Windows alone admits.
+// With wine presenting each Windows in turn, the updater finds the rank its rule alone admits.
 void UpdateRunTest::windowsVersion()
 {
     QFETCH(QString, rule);

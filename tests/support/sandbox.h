@@ -1,10 +1,7 @@
 #ifndef SANDBOX_H
 #define SANDBOX_H
 
-#include <QByteArray>
-#include <QProcess>
-#include <QStringList>
-#include <QTemporaryDir>
+#include <QtCore>
 
 QByteArray readFile(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes); // and the folders on the way
@@ -40,13 +37,11 @@ public:
     // where another name of the loopback address may stand for the host.
     QString remoteUrl(const QString &server = QStringLiteral("file"), const QString &host = QStringLiteral("127.0.0.1")) const;
 
-    // Writes a file below the remote folder's "pc" folder.
-    void putRemote(const QString &name, const QByteArray &bytes) const;
-    // Writes a package and a manifest that offers it as version 2.1.
-    void publish(const QString &package, const QByteArray &bytes) const;
+    void putRemote(const QString &name, const QByteArray &bytes) const; // below the remote folder's "pc"
+    void publish(const QString &package, const QByteArray &bytes) const; // and a manifest offering it as 2.1
 
     QStringList arguments(const QString &remote = QString()) const;
-    // Starts program, the updater unless told otherwise, without waiting for it.
+    // Starts program, the updater unless told otherwise, and returns; run waits for it.
     void start(QProcess &process, const QStringList &arguments, const QString &program = QStringLiteral(UPDATER_EXECUTABLE)) const;
     Result run(const QStringList &arguments, const QString &program = QStringLiteral(UPDATER_EXECUTABLE)) const;
 
