@@ -1,6 +1,6 @@
+#include "app/updaterapp.h"
 #include "log/filelogsink.h"
 #include "support/sandbox.h"
-#include "app/updaterapp.h"
 #include "transfer/networktransfer.h"
 #include "transfer/progress.h"
 

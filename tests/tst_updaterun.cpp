@@ -1,7 +1,6 @@
 #include "support/sandbox.h"
 
 #include <QHostInfo>
-
 #include <QtTest>
 
 #include <functional>
