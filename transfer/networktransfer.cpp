@@ -128,10 +128,12 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
 
     const QString name = QFileInfo(destination).fileName();
     // A failed reply still reports its progress once more as it finishes; that
-    // would only repeat what came before the error line. A resumed body counts on
-    // from the kept bytes.
+    // would only repeat what came before the error line. The body of an error answer
+    // (a proxy's 407 page) is not the file: it may arrive before Qt reports the error.
+    // A resumed body counts on from the kept bytes.
     auto onProgress = [reply, &partial](qint64 received, qint64 total) {
-        if (reply->error() == QNetworkReply::NoError)
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() == QNetworkReply::NoError && status >= 200 && status <= 299)
             logProgress(partial.offset() + received, total < 0 ? total : partial.offset() + total);
     };
     // A body announced or received with another length than the manifest states ends
