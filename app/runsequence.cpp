@@ -1,6 +1,7 @@
 #include "app/updaterapp.h"
 
 #include "log/logmessage.h"
+#include "platform/ownfolder.h"
 #include "transfer/stagingfile.h"
 #include "update/manifestkeys.h"
 
@@ -66,14 +67,29 @@ int UpdaterApp::run()
         updaterLog().info("Local path (%s) doesnt exist.", qUtf8Printable(localPathValue));
         return 0;
     }
-    if (!folder.exists(QStringLiteral("updates")))
-        folder.mkdir(QStringLiteral("updates"));
-    folder.cd(QStringLiteral("updates"));
-    if (!folder.exists(QStringLiteral("available")))
-        folder.mkdir(QStringLiteral("available"));
-    if (!folder.exists(QStringLiteral("cache")))
-        folder.mkdir(QStringLiteral("cache"));
-    setLocalPath(folder.absolutePath());
+    // A link is not followed, not even to create a folder where it points; it is refused below.
+    QString updates = folder.absoluteFilePath(QStringLiteral("updates"));
+    if (!isLink(updates)) {
+        if (!folder.exists(QStringLiteral("updates")))
+            folder.mkdir(QStringLiteral("updates"));
+        if (folder.cd(QStringLiteral("updates")))
+            updates = folder.absolutePath();
+        else
+            updates = QDir(localPathValue).absolutePath();
+    }
+    // Another account that can change the folder could turn this run against the files of
+    // this one; nothing is written there before the folder is made this account's.
+    const FolderFault fault = secureUpdatesFolder(updates);
+    if (fault.kind == FolderFault::Link) {
+        updaterLog().info("Refusing to work in %s: %s is a link.", qUtf8Printable(updates), qUtf8Printable(fault.path));
+        return 0;
+    }
+    if (fault.kind == FolderFault::OpenToOthers) {
+        updaterLog().info("Refusing to work in %s: %s can be changed by other accounts.", qUtf8Printable(updates),
+                          qUtf8Printable(fault.path));
+        return 0;
+    }
+    setLocalPath(updates);
     if (!lockUpdatesFolder()) {
         updaterLog().info("Another updater is working in %s.", qUtf8Printable(localPath));
         return 0;
