@@ -62,23 +62,15 @@ int UpdaterApp::run()
     }
 
     const QString localPathValue = parser.value(localPathOption);
-    QDir folder(localPathValue);
+    const QDir folder(localPathValue);
     if (!folder.exists()) {
         updaterLog().info("Local path (%s) doesnt exist.", qUtf8Printable(localPathValue));
         return 0;
     }
-    // A link is not followed, not even to create a folder where it points; it is refused below.
-    QString updates = folder.absoluteFilePath(QStringLiteral("updates"));
-    if (!isLink(updates)) {
-        if (!folder.exists(QStringLiteral("updates")))
-            folder.mkdir(QStringLiteral("updates"));
-        if (folder.cd(QStringLiteral("updates")))
-            updates = folder.absolutePath();
-        else
-            updates = QDir(localPathValue).absolutePath();
-    }
     // Another account that can change the folder could turn this run against the files of
-    // this one; nothing is written there before the folder is made this account's.
+    // this one; nothing is written there before the folder is made this account's. A file
+    // in its place is refused too: the local folder itself is not the updater's to take over.
+    const QString updates = folder.absoluteFilePath(QStringLiteral("updates"));
     const FolderFault fault = secureUpdatesFolder(updates);
     if (fault.kind == FolderFault::Link) {
         updaterLog().info("Refusing to work in %s: %s is a link.", qUtf8Printable(updates), qUtf8Printable(fault.path));

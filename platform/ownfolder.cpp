@@ -38,6 +38,13 @@ std::wstring nativePath(const QString &path)
     return QDir::toNativeSeparators(path).toStdWString();
 }
 
+// Whether path itself is a symbolic link, a junction or another reparse point.
+bool isLink(const QString &path)
+{
+    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool wellKnownSid(WELL_KNOWN_SID_TYPE type, Sid &sid)
 {
     DWORD size = DWORD(sid.size());
@@ -166,12 +173,6 @@ FolderFault::Kind secureFolder(const QString &path, bool shared)
 }
 }
 
-bool isLink(const QString &path)
-{
-    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 void emptyFolder(const QString &folder)
 {
     if (!isLink(folder))
@@ -281,12 +282,6 @@ FolderFault::Kind secureLog(int folder)
         return FolderFault::OpenToOthers;
     return FolderFault::None;
 }
-}
-
-bool isLink(const QString &path)
-{
-    struct stat status;
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISLNK(status.st_mode);
 }
 
 void emptyFolder(const QString &folder)

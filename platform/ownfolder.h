@@ -18,9 +18,6 @@ struct FolderFault
 // for "updater.log", and so is what cannot be made right.
 FolderFault secureUpdatesFolder(const QString &folder);
 
-// Whether path itself is a symbolic link, a junction or another reparse point.
-bool isLink(const QString &path);
-
 // Removes what lies directly inside folder, subfolders with their contents, without
 // following any link; a folder that is itself a link is left alone.
 void emptyFolder(const QString &folder);
