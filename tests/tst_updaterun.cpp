@@ -9,6 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <aclapi.h>
+#include <windows.h>
+#endif
 
 // Prepares the remote folder and the local one before a run.
 using Setup = std::function<void(const Sandbox &)>;
@@ -41,6 +45,7 @@ private slots:
     void resume();
     void foreignFolder_data();
     void foreignFolder();
+    void windowsAccess();
     void windowsVersion_data();
     void windowsVersion();
 };
@@ -436,6 +441,47 @@ void UpdateRunTest::foreignFolder()
         QCOMPARE(QFileInfo(sandbox.availableFolder() + "/app.zip").ownerId(), 0u);
         QVERIFY(runAs("ls updates/cache || touch updates/x || touch updates/available/x || touch updates/cache/x") != 0);
     }
+}
+
+// The access lists the updater gives its folders, read back, and a symbolic link as the updates folder.
+void UpdateRunTest::windowsAccess()
+{
+#ifndef Q_OS_WIN
+    QSKIP("Access control lists and reparse points are Windows's");
+#else
+    Sandbox sandbox;
+    sandbox.publish("app.zip", "new");
+    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
+    BYTE users[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof users;
+    QVERIFY(CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size));
+    for (const QString folder : {"", "/available", "/cache"}) {
+        PACL access = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        QCOMPARE(GetNamedSecurityInfoW(QDir::toNativeSeparators(sandbox.updatesFolder() + folder).toStdWString().c_str(), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION, nullptr, nullptr, &access, nullptr, &descriptor), DWORD(ERROR_SUCCESS));
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        QVERIFY(GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED));
+        bool readable = false;
+        for (DWORD index = 0; index < access->AceCount; ++index) {
+            void *entry = nullptr;
+            QVERIFY(GetAce(access, index, &entry));
+            readable = readable || EqualSid(&static_cast<ACCESS_ALLOWED_ACE *>(entry)->SidStart, users);
+        }
+        QCOMPARE(int(access->AceCount), folder == "/cache" ? 3 : 4);
+        QCOMPARE(readable, folder != "/cache");
+        LocalFree(descriptor);
+    }
+    const Sandbox linked;
+    QDir().mkpath(linked.path("elsewhere"));
+    if (!CreateSymbolicLinkW(QDir::toNativeSeparators(linked.updatesFolder()).toStdWString().c_str(),
+                             QDir::toNativeSeparators(linked.path("elsewhere")).toStdWString().c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
+        QSKIP("No symbolic link can be made here");
+    QCOMPARE(QString(linked.run(linked.arguments()).output),
+             "Refusing to work in " + linked.updatesFolder() + ": " + linked.updatesFolder() + " is a link.\n");
+    QCOMPARE(QDir(linked.path("elsewhere")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+#endif
 }
 
 void UpdateRunTest::windowsVersion_data()
