@@ -1,5 +1,8 @@
 #include "app/updaterapp.h"
 
+#include "platform/ownfile.h"
+
+#include <QFile>
 #include <QLockFile>
 #include <QSysInfo>
 
@@ -8,7 +11,11 @@ bool UpdaterApp::lockUpdatesFolder()
     // The instance lock lives in the temporary folder, which differs from user to
     // user; two updaters on one updates folder would undo each other's work. The lock
     // lives in the cache folder, where no other account can remove it.
-    updatesFolderLock = std::make_unique<QLockFile>(stagingFolder() + QLatin1String("/updater.lock"));
+    const QString path = stagingFolder() + QLatin1String("/updater.lock");
+    // A lock is a regular file of this account; reading anything else (a FIFO) could wait forever.
+    if (ownFileSize(path) < 0)
+        QFile::remove(path);
+    updatesFolderLock = std::make_unique<QLockFile>(path);
     // As for the instance lock, only a lock whose owner process is gone is stale.
     updatesFolderLock->setStaleLockTime(0);
     if (updatesFolderLock->tryLock(0))
