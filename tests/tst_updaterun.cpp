@@ -389,6 +389,8 @@ void UpdateRunTest::foreignFolder_data()
     QTest::newRow("lock of another machine") << "root:printf '1\\nsoftware-updater\\nelsewhere.example\\n' >updates/cache/updater.lock" << "";
     QTest::newRow("updates a link") << "rmdir updates/* updates && ln -s $ELSEWHERE updates"
                                     << "Refusing to work in LOCAL/updates: LOCAL/updates is a link.\n";
+    QTest::newRow("updates a file of another account") << "rm -r updates && echo planted >updates"
+                                                       << "Refusing to work in LOCAL/updates: LOCAL/updates can be changed by other accounts.\n";
 }
 
 // Run as root on an updates folder that another account could write and plant in: nothing planted
