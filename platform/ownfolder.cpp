@@ -119,7 +119,8 @@ bool removeEntries(const QString &folder, bool foreignOnly)
 
 // Full control for this account, SYSTEM and the Administrators, and on a shared folder read
 // access for Users, passed on to whatever is created inside; nothing inherited from above.
-bool restrictAccess(HANDLE folder, bool shared)
+// The folder is taken over as well when another account owns it.
+bool restrictAccess(HANDLE folder, bool shared, bool takeOver)
 {
     Sid account, system, administrators, users;
     if (!processAccount(account) || !wellKnownSid(WinLocalSystemSid, system)
@@ -140,10 +141,10 @@ bool restrictAccess(HANDLE folder, bool shared)
     PACL access = nullptr;
     if (SetEntriesInAclW(shared ? 4 : 3, entries, nullptr, &access) != ERROR_SUCCESS)
         return false;
-    const bool set = SetSecurityInfo(folder, SE_FILE_OBJECT,
-                                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION
-                                             | PROTECTED_DACL_SECURITY_INFORMATION,
-                                     account.data(), nullptr, access, nullptr) == ERROR_SUCCESS;
+    const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
+            | (takeOver ? OWNER_SECURITY_INFORMATION : 0);
+    const bool set = SetSecurityInfo(folder, SE_FILE_OBJECT, parts, account.data(), nullptr, access, nullptr)
+            == ERROR_SUCCESS;
     LocalFree(access);
     return set;
 }
@@ -164,7 +165,8 @@ FolderFault::Kind secureFolder(const QString &path, bool shared)
         kind = FolderFault::OpenToOthers;
     else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         kind = FolderFault::Link;
-    else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !restrictAccess(folder, shared))
+    else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+             || !restrictAccess(folder, shared, !hasTrustedOwner(path)))
         kind = FolderFault::OpenToOthers;
     CloseHandle(folder);
     if (kind == FolderFault::None && !removeEntries(path, true))
