@@ -1,6 +1,7 @@
 #include "app/updaterapp.h"
 
 #include "log/logmessage.h"
+#include "platform/ownfolder.h"
 #include "transfer/stagingfile.h"
 #include "update/manifestkeys.h"
 
@@ -61,19 +62,26 @@ int UpdaterApp::run()
     }
 
     const QString localPathValue = parser.value(localPathOption);
-    QDir folder(localPathValue);
+    const QDir folder(localPathValue);
     if (!folder.exists()) {
         updaterLog().info("Local path (%s) doesnt exist.", qUtf8Printable(localPathValue));
         return 0;
     }
-    if (!folder.exists(QStringLiteral("updates")))
-        folder.mkdir(QStringLiteral("updates"));
-    folder.cd(QStringLiteral("updates"));
-    if (!folder.exists(QStringLiteral("available")))
-        folder.mkdir(QStringLiteral("available"));
-    if (!folder.exists(QStringLiteral("cache")))
-        folder.mkdir(QStringLiteral("cache"));
-    setLocalPath(folder.absolutePath());
+    // Another account that can change the folder could turn this run against the files of
+    // this one; nothing is written there before the folder is made this account's. A file
+    // in its place is refused too: the local folder itself is not the updater's to take over.
+    const QString updates = folder.absoluteFilePath(QStringLiteral("updates"));
+    const FolderFault fault = secureUpdatesFolder(updates);
+    if (fault.kind == FolderFault::Link) {
+        updaterLog().info("Refusing to work in %s: %s is a link.", qUtf8Printable(updates), qUtf8Printable(fault.path));
+        return 0;
+    }
+    if (fault.kind == FolderFault::OpenToOthers) {
+        updaterLog().info("Refusing to work in %s: %s can be changed by other accounts.", qUtf8Printable(updates),
+                          qUtf8Printable(fault.path));
+        return 0;
+    }
+    setLocalPath(updates);
     if (!lockUpdatesFolder()) {
         updaterLog().info("Another updater is working in %s.", qUtf8Printable(localPath));
         return 0;

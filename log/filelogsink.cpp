@@ -1,6 +1,7 @@
 #include "log/filelogsink.h"
 
 #include "app/updaterapp.h"
+#include "platform/ownfile.h"
 
 #include <QFile>
 
@@ -23,7 +24,8 @@ void fileLogHandler(QtMsgType type, const QMessageLogContext &context, const QSt
         QByteArray line = message.toLatin1();
         line.append('\n');
         QFile file(app->logPath());
-        if (file.open(QIODevice::Append))
+        // Never through a link or into another file that others planted in its place.
+        if (openOwnFile(file, QIODevice::Append))
             file.write(line);
     }
     if (type == QtFatalMsg)

@@ -7,6 +7,11 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <aclapi.h>
+#include <windows.h>
 #endif
 
 // Prepares the remote folder and the local one before a run.
@@ -38,6 +43,9 @@ private slots:
     void placementReachesDisk();
     void resume_data();
     void resume();
+    void foreignFolder_data();
+    void foreignFolder();
+    void windowsAccess();
     void windowsVersion_data();
     void windowsVersion();
 };
@@ -361,6 +369,121 @@ void UpdateRunTest::resume()
         QCOMPARE(lastAccess(), QByteArray("200 1000000"));
     }
     QCOMPARE(readFile(sandbox.availableFolder() + "/package.zip"), package);
+}
+
+void UpdateRunTest::foreignFolder_data()
+{
+    // plant: what the account nobody runs in the local folder (root for "root:") on an updates folder
+    // that it may write; SECRET is a file of root's alone, ELSEWHERE a folder of root's, RECORD a record
+    // of a kept part that fits the offer. refusal: what the updater says instead of working.
+    QTest::addColumn<QString>("plant");
+    QTest::addColumn<QString>("refusal");
+    const QString record = " && cp $RECORD updates/cache/package.partial.json";
+    QTest::newRow("link as kept part") << "ln -s $SECRET updates/cache/package.partial" + record << "";
+    QTest::newRow("kept part of another account")
+            << "head -c 1000 $PACKAGE >updates/cache/package.partial && chmod 666 updates/cache/package.partial" + record << "";
+    QTest::newRow("available a link") << "rmdir updates/available && ln -s $ELSEWHERE updates/available" << "";
+    QTest::newRow("log a link") << "ln -s $SECRET updates/updater.log" << "";
+    QTest::newRow("FIFO as record") << "mkfifo updates/cache/package.partial.json" << "";
+    QTest::newRow("FIFO as lock") << "mkfifo updates/cache/updater.lock" << "";
+    QTest::newRow("lock of another machine") << "root:printf '1\\nsoftware-updater\\nelsewhere.example\\n' >updates/cache/updater.lock" << "";
+    QTest::newRow("updates a link") << "rmdir updates/* updates && ln -s $ELSEWHERE updates"
+                                    << "Refusing to work in LOCAL/updates: LOCAL/updates is a link.\n";
+    QTest::newRow("updates a file of another account") << "rm -r updates && echo planted >updates"
+                                                       << "Refusing to work in LOCAL/updates: LOCAL/updates can be changed by other accounts.\n";
+}
+
+// Run as root on an updates folder that another account could write and plant in: nothing planted
+// is followed, adopted or trusted, and afterwards the account can change nothing there.
+void UpdateRunTest::foreignFolder()
+{
+    QFETCH(QString, plant);
+    QFETCH(QString, refusal);
+#ifdef Q_OS_UNIX
+    if (geteuid() != 0 || QStandardPaths::findExecutable("setpriv").isEmpty())
+        QSKIP("Planting as another account needs root and setpriv");
+#else
+    QSKIP("Planting as another account needs root and setpriv");
+#endif
+    Sandbox sandbox;
+    const QByteArray package(2000000, 'p');
+    sandbox.publish("app.zip", package);
+    const QString remote = sandbox.remoteUrl("http");
+    writeFile(sandbox.path("secret"), "secret");
+    QFile::setPermissions(sandbox.path("secret"), QFile::ReadOwner | QFile::WriteOwner);
+    writeFile(sandbox.path("elsewhere/kept"), "kept");
+    writeFile(sandbox.path("record"), QJsonDocument(QJsonObject{{"url", remote + "/pc/app.zip"}, {"md5", QString(md5Hex(package))},
+                                                                {"sha256", ""}, {"size", -1}, {"validator", "\"x\""}}).toJson());
+    for (const QString folder : {"", "local", "local/updates", "local/updates/available", "local/updates/cache"}) {
+        QDir().mkpath(sandbox.path(folder));
+        QFile::setPermissions(sandbox.path(folder), QFile::Permissions(0x7777));
+    }
+    const auto runAs = [&sandbox](const QString &script) {
+        QProcess shell;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"secret", "elsewhere", "record"})
+            environment.insert(QString(name).toUpper(), sandbox.path(name));
+        environment.insert("PACKAGE", sandbox.remoteFolder() + "/pc/app.zip");
+        shell.setProcessEnvironment(environment);
+        shell.setWorkingDirectory(sandbox.localFolder());
+        const bool root = script.startsWith("root:");
+        shell.start(root ? "sh" : "setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", "sh", "-c",
+                                                         script.mid(root ? 5 : 0)}.mid(root ? 4 : 0));
+        return shell.waitForFinished() ? shell.exitCode() : -1;
+    };
+    QCOMPARE(runAs(plant), 0);
+
+    const Sandbox::Result result = sandbox.run(sandbox.arguments(remote));
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(QString(result.output), refusal.replace("LOCAL", sandbox.localFolder()));
+    QCOMPARE(readFile(sandbox.path("secret")), QByteArray("secret"));
+    QCOMPARE(QDir(sandbox.path("elsewhere")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), QStringList{"kept"});
+    if (refusal.isEmpty()) {
+        QCOMPARE(readFile(sandbox.availableFolder() + "/app.zip"), package);
+        QCOMPARE(QFileInfo(sandbox.availableFolder() + "/app.zip").ownerId(), 0u);
+        QVERIFY(runAs("ls updates/cache || touch updates/x || touch updates/available/x || touch updates/cache/x") != 0);
+    }
+}
+
+// The access lists the updater gives its folders, read back, and a symbolic link as the updates folder.
+void UpdateRunTest::windowsAccess()
+{
+#ifndef Q_OS_WIN
+    QSKIP("Access control lists and reparse points are Windows's");
+#else
+    Sandbox sandbox;
+    sandbox.publish("app.zip", "new");
+    QCOMPARE(sandbox.run(sandbox.arguments()).exitCode, 0);
+    BYTE users[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof users;
+    QVERIFY(CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size));
+    for (const QString folder : {"", "/available", "/cache"}) {
+        PACL access = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        QCOMPARE(GetNamedSecurityInfoW(QDir::toNativeSeparators(sandbox.updatesFolder() + folder).toStdWString().c_str(), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION, nullptr, nullptr, &access, nullptr, &descriptor), DWORD(ERROR_SUCCESS));
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        QVERIFY(GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED));
+        bool readable = false;
+        for (DWORD index = 0; index < access->AceCount; ++index) {
+            void *entry = nullptr;
+            QVERIFY(GetAce(access, index, &entry));
+            readable = readable || EqualSid(&static_cast<ACCESS_ALLOWED_ACE *>(entry)->SidStart, users);
+        }
+        QCOMPARE(int(access->AceCount), folder == "/cache" ? 3 : 4);
+        QCOMPARE(readable, folder != "/cache");
+        LocalFree(descriptor);
+    }
+    const Sandbox linked;
+    QDir().mkpath(linked.path("elsewhere"));
+    if (!CreateSymbolicLinkW(QDir::toNativeSeparators(linked.updatesFolder()).toStdWString().c_str(),
+                             QDir::toNativeSeparators(linked.path("elsewhere")).toStdWString().c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
+        QSKIP("No symbolic link can be made here");
+    QCOMPARE(QString(linked.run(linked.arguments()).output),
+             "Refusing to work in " + linked.updatesFolder() + ": " + linked.updatesFolder() + " is a link.\n");
+    QCOMPARE(QDir(linked.path("elsewhere")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+#endif
 }
 
 void UpdateRunTest::windowsVersion_data()

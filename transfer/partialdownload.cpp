@@ -1,10 +1,10 @@
 #include "transfer/partialdownload.h"
 
 #include "log/logmessage.h"
+#include "platform/ownfile.h"
 #include "transfer/stagingfile.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -51,7 +51,7 @@ bool isHeaderText(const QString &text)
 QJsonObject readRecord(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!openOwnFile(file, QIODevice::ReadOnly))
         return {};
     // A record is a few hundred bytes; anything much larger is none of ours.
     return QJsonDocument::fromJson(file.read(1 << 16)).object();
@@ -68,7 +68,8 @@ PartialDownload::PartialDownload(const QString &folder, const QUrl &url, const E
         return;
     QJsonObject record = readRecord(recordPath);
     validator = record.take(validatorKey).toString();
-    kept = QFileInfo(partPath).size();
+    // Bytes that another account could have written or still changes are never resumed.
+    kept = ownFileSize(partPath);
     if (record != identity || !isHeaderText(validator) || kept <= 0) {
         remove();
         kept = 0;
@@ -127,7 +128,7 @@ bool PartialDownload::receive(const QNetworkReply &reply, StagingFile &staged)
     QJsonObject record = identity;
     record.insert(validatorKey, validator);
     QFile file(recordPath);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (openOwnFile(file, QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(QJsonDocument(record).toJson(QJsonDocument::Compact));
     return true;
 }

@@ -1,6 +1,7 @@
 #include "transfer/stagingfile.h"
 
 #include "platform/durablefile.h"
+#include "platform/ownfile.h"
 #include "transfer/sha256hash.h"
 
 #include <QDir>
@@ -45,8 +46,9 @@ bool StagingFile::adopt(const QString &path, qint64 keep)
     file.remove();
     file.setFileName(QString());
     adopted.setFileName(path);
+    adoptedPath = path;
     target = &adopted;
-    failed = !adopted.open(QIODevice::ReadWrite) || !adopted.resize(keep);
+    failed = !openOwnFile(adopted, QIODevice::ReadWrite) || !adopted.resize(keep);
     // The kept bytes are read back, so that the digests cover the whole package.
     while (!failed && adopted.pos() < keep) {
         const QByteArray chunk = adopted.read(1 << 20);
@@ -96,7 +98,8 @@ bool StagingFile::commit(const QString &destination)
     target->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                            | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     target->close();
-    placed = renameDurably(target->fileName(), destination);
+    // The kept part is open through its handle, which does not remember the name.
+    placed = renameDurably(target == &adopted ? adoptedPath : file.fileName(), destination);
     return placed;
 }
 

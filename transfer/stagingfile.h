@@ -43,6 +43,7 @@ private:
     QString folder;
     QFile file;
     QFile adopted;
+    QString adoptedPath;
     QFile *target = &file;
     QCryptographicHash hash;
     std::unique_ptr<Sha256Hash> sha256Hash;

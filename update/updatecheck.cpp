@@ -1,6 +1,7 @@
 #include "app/updaterapp.h"
 
 #include "log/logmessage.h"
+#include "platform/ownfolder.h"
 #include "update/manifestkeys.h"
 #include "update/manifestrules.h"
 #include "update/minisign.h"
@@ -128,6 +129,6 @@ bool UpdaterApp::downloadItem(const QJsonObject &manifest, const QString &key, b
 void UpdaterApp::clearAvailableUpdates()
 {
     const QString available = localPath + QLatin1String("/available/");
-    QDir(available).removeRecursively();
+    emptyFolder(available);
     QDir().mkpath(available);
 }
