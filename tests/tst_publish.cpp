@@ -48,9 +48,9 @@ private slots:
 
 void PublishTest::publishing_data()
 {
-    // before: what the remote folder holds: an empty folder pc, a signed update (app.zip, version
-    // 2.1, rule 10+), no folder pc, a file in its place, or a folder in the signature's. A refusal
-    // leaves it as it was; a publication the updater installs, over http for rows so named.
+    // before: what the remote folder holds: an empty folder pc, a signed update (app.zip, version 2.1, rule
+    // 10+; as 2.x, the rows' own package), no folder pc, a file in its place, or a folder in the signature's.
+    // A refusal leaves it as it was; a publication the updater installs, over http for rows so named.
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("packageName"); // empty: no package file at all
     QTest::addColumn<QStringList>("arguments");
@@ -62,17 +62,19 @@ void PublishTest::publishing_data()
         QTest::newRow(name) << before << package << arguments << exitCode << message;
     };
     row("plain", "empty", "pelmara-2.1.zip", {"--version", "2.1"});
-    row("http, spaces and percent, rule", "empty", "Pelmara Setup 100%.exe", {"--version", "3", "--os-version", " 10+ "});
+    row("http, spaces and percent, rule", "empty", "Pelmara Setup 100%41%.exe", {"--version", "3", "--os-version", " 10+ "});
     row("wildcard version, rule any", "empty", "pelmara.msi", {"--version", "2.x", "--os-version", "any"});
     row("replaces an earlier update", "published", "pelmara-2.2.zip", {"--version", "2.2", "--sign-key", TEST_SECRET_KEY});
     row("http, signed", "empty", "pelmara-2.1.zip", {"--version", "2.1", "--sign-key", TEST_SECRET_KEY});
-    row("force: older version", "published", "other.zip", {"--version", "2.0", "--force"});
-    row("force: different package of same name", "published", "app.zip", {"--version", "2.2", "--force"});
+    row("force: older version, different package of same name", "published", "app.zip", {"--version", "2.0", "--force"});
+    row("same package under a new version", "published 2.x", "app.zip", {"--version", "3", "--sign-key", TEST_SECRET_KEY});
 
-    row("signed component", "empty", "app.zip", {"--version", "2.+1"}, 2, "the version \"2.+1\" is not made of decimal numbers");
+    for (const char *malformed : {"2.+1", "2.X"})
+        row(malformed, "empty", "app.zip", {"--version", malformed}, 2, "the version \"" + QString(malformed) + "\" is not made of decimal");
     row("same version", "published", "other.zip", {"--version", "2.1"}, 3, "an updater would not count version 2.1 as");
+    row("below a published wildcard", "published 2.x", "other.zip", {"--version", "2.9"}, 3, "an updater would not count version 2.9 as");
     row("extra component counts as older", "published", "other.zip", {"--version", "2.1.0"}, 3, "an updater would not count");
-    for (const char *older : {"1.0", "2.0.1610051745", "2.0.1610051745.1"})
+    for (const char *older : {"1.0", "1.x", "2.0.1610051745", "2.0.1610051745.1"})
         row(older, "empty", "app.zip", {"--version", older}, 3, "updaters of version 2.0.1610051745 would not count version " + QString(older));
     row("unknown rule", "no folder", "app.zip", {"--version", "2.1", "--os-version", "win7"}, 2,
         "the Windows version rule \"win7\" names no version the updater knows (any, or 7, 8, 8.1, 10,");
@@ -101,9 +103,10 @@ void PublishTest::publishing()
 
     Sandbox sandbox;
     const QString pc = sandbox.remoteFolder() + "/pc";
-    if (before == "published") {
-        const QStringList first{"--package", packageFile(sandbox, "app.zip", "first"), "--version", "2.1", "--os-version", "10+",
-                                "--sign-key", TEST_SECRET_KEY};
+    if (before.startsWith("published")) {
+        const bool alike = before.endsWith("2.x");
+        const QStringList first{"--package", packageFile(sandbox, "app.zip", alike ? package : QByteArray("first")),
+                                "--version", alike ? "2.x" : "2.1", "--os-version", "10+", "--sign-key", TEST_SECRET_KEY};
         QCOMPARE(publish(sandbox, first).exitCode, 0);
     }
     if (before.startsWith("no folder") || before == "file")

@@ -19,8 +19,8 @@ using Setup = std::function<void(const Sandbox &)>;
 Q_DECLARE_METATYPE(Setup)
 
 namespace {
-// Offers "new" as app.zip in a manifest of tests/signed, "pinned" (with SHA-256 and size) or
-// "unpinned", and a signature from there, if named: made by minisign -S, "-l" for "bytes",
+// Offers "new" as app.zip in a manifest of tests/signed, "pinned" (with SHA-256 and size), "unsized",
+// "unhashed" or "unpinned", and a signature from there, if named: made by minisign -S, "-l" for "bytes",
 // with the test key, or with another one for "untrusted".
 void publishSigned(const Sandbox &sandbox, const QString &manifest, const QString &signature = QString())
 {
@@ -80,8 +80,7 @@ void UpdateRunTest::run_data()
     row("ftp", {"--localPath", "LOCAL", "--remotePath", "ftp://127.0.0.1/x"}, 0, "",
         {"Unsupported protocol used for remote path ftp. Supported protocols are http,https,file"}, {"updater.log"});
     // Followed by "/pc/", it would read as the host "pc".
-    row("http:/", {"--localPath", "LOCAL", "--remotePath", "http:/"}, 0, "", {"Remote path http:/ is not valid"},
-        {"updater.log"});
+    row("http:/", {"--localPath", "LOCAL", "--remotePath", "http:/"}, 0, "", {"Remote path http:/ is not valid"}, {"updater.log"});
 
     const QStringList start{"Orvella Software Updater Version 2.0.1610051745.", "  Using local path at LOCAL/updates",
                             "  Using remote path at REMOTE/pc/", "Checking for downloaded updates in LOCAL/updates/available"};
@@ -91,33 +90,31 @@ void UpdateRunTest::run_data()
                                                        "Checking if version 2.1 is more recent than 2.0.1610051745",
                                                        "Downloading REMOTE/pc/app.zip to LOCAL/updates/available/app.zip",
                                                        "    Verifying downloaded file ..."};
-    const QString failed = QStringLiteral("    Updates could not be downloaded properly. "
-                                          "Deleting partially downloaded files to try again.");
-    const QStringList installed = offered + QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex("new")
-                                                                + ", as expected.", "    Finished downloading 3 bytes."};
+    const QString failed = QStringLiteral("    Updates could not be downloaded properly. Deleting partially downloaded files to try again.");
     const QStringList withApp{"available/app.zip", "updater.log", "updates.json"};
     const QStringList withManifest{"updater.log", "updates.json"};
     const auto update = [](const char *name, const Setup &setup, const QStringList &log, const QStringList &files,
                            const QString &server = "file") {
-        QTest::newRow(name) << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"} << setup << server << 0
-                            << "" << log << files;
+        QTest::newRow(name) << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE"} << setup << server << 0 << "" << log << files;
     };
     const QByteArray large(200000, 'p');
-    update("whole update after an earlier run", [large](const Sandbox &sandbox) {
+    // Windows takes a path without a drive letter on the current drive.
+    update("whole update after an earlier run, file URL without drive letter", [large](const Sandbox &sandbox) {
         sandbox.publish("app.zip", large);
         writeFile(sandbox.updatesFolder() + "/updater.log", "earlier run\n");
     }, QStringList{"earlier run"} + offered + QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex(large)
                                                                  + ", as expected.", "    Finished downloading 200000 bytes."},
-           withApp);
-    // Windows takes a path without a drive letter on the current drive.
-    update("file URL without drive letter", [](const Sandbox &sandbox) { sandbox.publish("app.zip", "new"); }, installed, withApp,
-           "file without drive letter");
+           withApp, "file without drive letter");
     const QStringList downloaded{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex("new") + ", as expected.",
                                  "    SUCCESS: SHA-256 hash of downloaded file is " + sha256Hex("new") + ", as expected.",
                                  "    Finished downloading 3 bytes."};
     // A build that trusts no key takes a signed folder as before, and checks SHA-256 and size.
-    update("signed folder, no trusted key", [](const Sandbox &sandbox) { publishSigned(sandbox, "pinned", "pinned.prehashed"); },
-           offered + downloaded, withApp);
+    update("signed folder, no trusted key; subfolder and unfinished downloads", [](const Sandbox &sandbox) {
+        publishSigned(sandbox, "pinned", "pinned.prehashed");
+        QDir().mkpath(sandbox.availableFolder() + "/leftover"); // which does not stop the run
+        writeFile(sandbox.updatesFolder() + "/cache/download-Ab12Cd.part", "half"); // which is removed
+        writeFile(sandbox.updatesFolder() + "/cache/notes.txt", "");
+    }, offered + downloaded, {"available/app.zip", "cache/notes.txt", "updater.log", "updates.json"});
     // Rows that verify a signature run the updater built to trust the test key.
     const QString checking = QStringLiteral("Verifying signature of updates.json ...");
     const QStringList signatureFetched = manifest + QStringList{"    Finished downloading MANIFEST bytes.",
@@ -128,15 +125,18 @@ void UpdateRunTest::run_data()
         update(qPrintable("signed folder, " + signature), [signature](const Sandbox &sandbox) { publishSigned(sandbox, "pinned", signature); },
                signatureFetched + QStringList{signedByTestKey} + offered.mid(manifest.size() + 1) + downloaded,
                withApp + QStringList{"updates.json.minisig"});
-    update("signed manifest without SHA-256 and size",
-           [](const Sandbox &sandbox) { publishSigned(sandbox, "unpinned", "unpinned"); },
-           signatureFetched + QStringList{signedByTestKey, "Updates.json does not report SHA-256 hash and size for its package."},
-           withManifest + QStringList{"updates.json.minisig"});
+    for (const QString manifest : {"unsized", "unhashed", "unpinned"})
+        update(qPrintable("signed manifest, " + manifest), [manifest](const Sandbox &sandbox) { publishSigned(sandbox, manifest, manifest); },
+               signatureFetched + QStringList{signedByTestKey, "Updates.json does not report SHA-256 hash and size for its package."},
+               withManifest + QStringList{"updates.json.minisig"});
+    const QStringList noSignature = signatureFetched.mid(0, signatureFetched.size() - 2);
+    const QString notSigned = QStringLiteral("    FAILURE: updates.json is not signed.");
     update("unsigned folder", [](const Sandbox &sandbox) { publishSigned(sandbox, "pinned"); },
-           manifest + QStringList{"    Finished downloading MANIFEST bytes.",
-                                  "Downloading REMOTE/pc/updates.json.minisig to LOCAL/updates/updates.json.minisig",
-                                  "    ERROR: Cloud not store downloaded file.", checking, "    FAILURE: updates.json is not signed."},
-           {"updater.log"});
+           noSignature + QStringList{"    ERROR: Cloud not store downloaded file.", checking, notSigned}, {"updater.log"});
+    update("signature larger than 1 MiB", [](const Sandbox &sandbox) {
+        publishSigned(sandbox, "pinned");
+        sandbox.putRemote("updates.json.minisig", QByteArray((1 << 20) + 1, ' '));
+    }, noSignature + QStringList{"    ERROR: updates.json.minisig is larger than 1048576 bytes.", checking, notSigned}, {"updater.log"});
     update("malformed signature", [](const Sandbox &sandbox) {
         publishSigned(sandbox, "pinned", "pinned.prehashed");
         sandbox.putRemote("updates.json.minisig", readFile(sandbox.remoteFolder() + "/pc/updates.json.minisig").replace('=', '.'));
@@ -144,10 +144,12 @@ void UpdateRunTest::run_data()
     update("untrusted key", [](const Sandbox &sandbox) { publishSigned(sandbox, "pinned", "pinned.untrusted"); },
            signatureFetched + QStringList{"    FAILURE: updates.json is signed by key 437D8E6EB620830C, which is not trusted."},
            {"updater.log"});
-    update("manifest changed after signing", [](const Sandbox &sandbox) {
-        publishSigned(sandbox, "pinned", "pinned.prehashed");
-        sandbox.putRemote("updates.json", readFile(sandbox.remoteFolder() + "/pc/updates.json") + ' ');
-    }, signatureFetched + QStringList{"    FAILURE: signature of updates.json does not match."}, {"updater.log"});
+    // A space more after each colon: in the manifest, or in the signature's trusted comment.
+    for (const QString file : {"updates.json", "updates.json.minisig"})
+        update(qPrintable(file + " changed after signing"), [file](const Sandbox &sandbox) {
+            publishSigned(sandbox, "pinned", "pinned.prehashed");
+            sandbox.putRemote(file, readFile(sandbox.remoteFolder() + "/pc/" + file).replace(": ", ":  "));
+        }, signatureFetched + QStringList{"    FAILURE: signature of updates.json does not match."}, {"updater.log"});
 #ifdef Q_OS_UNIX
     // Reading it would wait for a writer forever.
     update("FIFO as package", [](const Sandbox &sandbox) {
@@ -163,27 +165,18 @@ void UpdateRunTest::run_data()
            {"updater.log"});
     update("waiting file, even empty, stops the run",
            [](const Sandbox &sandbox) { writeFile(sandbox.availableFolder() + "/anything.bin", ""); },
-           start + QStringList{"Previously installed updates are yet to be installed."},
-           {"available/anything.bin", "updater.log"});
-    update("subfolder and unfinished downloads", [](const Sandbox &sandbox) {
-        sandbox.publish("app.zip", "new");
-        QDir().mkpath(sandbox.availableFolder() + "/leftover"); // which does not stop the run
-        writeFile(sandbox.updatesFolder() + "/cache/download-Ab12Cd.part", "half"); // which is removed
-        writeFile(sandbox.updatesFolder() + "/cache/notes.txt", "");
-    }, installed, {"available/app.zip", "cache/notes.txt", "updater.log", "updates.json"});
+           start + QStringList{"Previously installed updates are yet to be installed."}, {"available/anything.bin", "updater.log"});
     update("digest mismatch empties the available folder", [](const Sandbox &sandbox) {
         sandbox.publish("app.zip", "as published");
         sandbox.putRemote("app.zip", "damaged on the share");
         // Below a subfolder it does not stop the run, but a failure clears it.
         writeFile(sandbox.availableFolder() + "/older/part.bin", "left over");
     }, offered + QStringList{"    FAILURE: MD5 hash of downloaded file was " + md5Hex("damaged on the share")
-                                     + ", which is distinct from the expected " + md5Hex("as published") + ".", failed},
-           withManifest);
+                                     + ", which is distinct from the expected " + md5Hex("as published") + ".", failed}, withManifest);
     // A copy from an earlier run must not be evaluated again.
     update("missing manifest", [](const Sandbox &sandbox) {
         writeFile(sandbox.updatesFolder() + "/updates.json", R"({"md5": "abc", "os": "windows", "version": "3", "package": "a"})");
-    }, manifest + QStringList{"    ERROR: Cloud not store downloaded file.", "Could not open updates.json for reading"},
-           {"updater.log"});
+    }, manifest + QStringList{"    ERROR: Cloud not store downloaded file.", "Could not open updates.json for reading"}, {"updater.log"});
 
     const auto rule = [&](const char *name, const QByteArray &text, const QStringList &lines) {
         update(name, [text](const Sandbox &sandbox) { sandbox.putRemote("updates.json", text); },
@@ -196,8 +189,7 @@ void UpdateRunTest::run_data()
     QJsonDocument::fromJson("this is no JSON", &notJson);
     rule("not JSON", "this is no JSON", {"Error parsing updates.json: " + notJson.errorString()});
     rule("array", "[1, 2]", {"No update information was found in updates.json"});
-    rule("digest checked before os", R"({"os": "linux", "version": "3"})", {noDigest});
-    rule("numeric digest", R"({"md5": 5, "os": "windows", "version": "3"})", {noDigest});
+    rule("numeric digest, checked before os", R"({"md5": 5, "os": "linux", "version": "3"})", {noDigest});
     rule("malformed sha256", R"({"md5": "abc", "sha256": "abc", "os": "linux"})", {"Updates.json reports a malformed sha256."});
     for (const char *size : {"\"3\"", "-1", "2.5"})
         rule(size, R"({"md5": "abc", "os": "linux", "size": )" + QByteArray(size) + "}", {"Updates.json reports a malformed size."});
@@ -318,11 +310,15 @@ void UpdateRunTest::placementReachesDisk()
 
 void UpdateRunTest::resume_data()
 {
-    QTest::addColumn<QString>("meanwhile"); // what becomes of the package or of the kept part between the runs
+    QTest::addColumn<QString>("meanwhile"); // what becomes of the package or the kept part, or a key the manifest gains
     QTest::addColumn<QByteArray>("access"); // nginx's status and body size for the next run's package request
     QTest::newRow("the rest is fetched") << QString() << QByteArray("206 REST");
     QTest::newRow("package changed on the server") << "touched" << QByteArray("200 1000000");
     QTest::newRow("kept part damaged") << "damaged" << QByteArray("206 REST");
+    // What the server sends stays the same, as far as its date and length tell; the manifest changes.
+    QTest::newRow("other package of same length and date") << "replaced" << QByteArray("200 1000000");
+    QTest::newRow("size now stated") << "\"size\": 1000000," << QByteArray("200 1000000");
+    QTest::newRow("SHA-256 now stated") << "\"sha256\": \"" + sha256Hex(QByteArray(1000000, 'p')) + "\"," << QByteArray("200 1000000");
 }
 
 // A run killed amid the package leaves what it received; the next asks only for the rest, if unchanged.
@@ -346,10 +342,15 @@ void UpdateRunTest::resume()
     killed.kill();
     QVERIFY(killed.waitForFinished());
     const qint64 kept = QFileInfo(part).size();
-    QFile changed(meanwhile == "touched" ? sandbox.remoteFolder() + "/pc/package.zip" : part);
+    const QDateTime date = QFileInfo(sandbox.remoteFolder() + "/pc/package.zip").lastModified();
+    if (meanwhile == "replaced")
+        sandbox.publish("package.zip", QByteArray(1000000, 'q'));
+    if (meanwhile.startsWith('"'))
+        sandbox.putRemote("updates.json", readFile(sandbox.remoteFolder() + "/pc/updates.json").replace("{", '{' + meanwhile.toLatin1()));
+    QFile changed(meanwhile == "damaged" ? part : sandbox.remoteFolder() + "/pc/package.zip");
     QVERIFY(changed.open(QIODevice::ReadWrite));
-    if (meanwhile == "touched") // which gives it a new ETag
-        QVERIFY(changed.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    // An older date gives the package a new ETag; the same one keeps it.
+    QVERIFY(changed.setFileTime(meanwhile == "touched" ? date.addDays(-1) : date, QFileDevice::FileModificationTime));
     if (meanwhile == "damaged")
         QVERIFY(changed.putChar('!'));
     changed.close();
@@ -357,7 +358,7 @@ void UpdateRunTest::resume()
     const int logged = sandbox.logBytes().size();
     QCOMPARE(sandbox.run(sandbox.arguments(remote)).exitCode, 0);
     const QByteArray log = sandbox.logBytes().mid(logged);
-    QVERIFY(log.contains("    Resuming at " + QByteArray::number(kept) + " bytes.\n"));
+    QCOMPARE(log.contains("    Resuming at " + QByteArray::number(kept) + " bytes.\n"), access.startsWith("206") || meanwhile == "touched");
     // Progress counts the whole package, kept bytes included.
     QVERIFY(log.contains("    [100 %] Downloaded 1000000 / 1000000 bytes\n    Verifying downloaded file ...\n"));
     QCOMPARE(log.contains("    FAILURE: MD5 hash"), meanwhile == "damaged");
@@ -368,7 +369,7 @@ void UpdateRunTest::resume()
         QCOMPARE(sandbox.run(sandbox.arguments(remote)).exitCode, 0);
         QCOMPARE(lastAccess(), QByteArray("200 1000000"));
     }
-    QCOMPARE(readFile(sandbox.availableFolder() + "/package.zip"), package);
+    QCOMPARE(readFile(sandbox.availableFolder() + "/package.zip"), meanwhile == "replaced" ? QByteArray(1000000, 'q') : package);
 }
 
 void UpdateRunTest::foreignFolder_data()
