@@ -1,7 +1,7 @@
 #include "transfer/stagingfile.h"
 
 #include "platform/durablefile.h"
-#include "transfer/sha256hash.h"
+#include "transfer/digestworker.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -13,8 +13,8 @@ const QLatin1String stagingSuffix(".part");
 
 StagingFile::StagingFile(const QString &folder, bool withSha256)
     : folder(folder),
-      hash(QCryptographicHash::Md5),
-      sha256Hash(withSha256 ? std::make_unique<Sha256Hash>() : nullptr)
+      md5Hash(std::make_unique<DigestWorker>(DigestWorker::Md5)),
+      sha256Hash(withSha256 ? std::make_unique<DigestWorker>(DigestWorker::Sha256) : nullptr)
 {
 }
 
@@ -46,14 +46,13 @@ bool StagingFile::adopt(const QString &path, qint64 keep)
     file.setFileName(QString());
     adopted.setFileName(path);
     target = &adopted;
-    failed = !adopted.open(QIODevice::ReadWrite) || !adopted.resize(keep);
-    // The kept bytes are read back, so that the digests cover the whole package.
-    while (!failed && adopted.pos() < keep) {
-        const QByteArray chunk = adopted.read(1 << 20);
-        failed = chunk.isEmpty();
-        hash.addData(chunk);
+    failed = !adopted.open(QIODevice::ReadWrite) || !adopted.resize(keep) || !adopted.seek(keep);
+    // The kept bytes are read back, so that the digests cover the whole package; they
+    // are read on the digests' threads while the rest arrives.
+    if (!failed) {
+        md5Hash->addFile(path, keep);
         if (sha256Hash)
-            sha256Hash->addData(chunk);
+            sha256Hash->addFile(path, keep);
     }
     written = keep;
     return !failed;
@@ -63,24 +62,22 @@ bool StagingFile::append(const QByteArray &bytes)
 {
     if (failed)
         return false;
-    // The second digest is taken on another thread while this one writes and takes
-    // the first.
+    // The digests are taken on their threads while this one writes, and from what was
+    // handed over, not read back from disk, so a short write must fail the download here.
+    md5Hash->addData(bytes);
     if (sha256Hash)
         sha256Hash->addData(bytes);
-    // The digests are taken from what was handed over, not read back from disk, so a
-    // short write must fail the download here.
     if (target->write(bytes) != bytes.size()) {
         failed = true;
         return false;
     }
-    hash.addData(bytes);
     written += bytes.size();
     return true;
 }
 
 QString StagingFile::md5() const
 {
-    return QString::fromLatin1(hash.result().toHex());
+    return md5Hash->hexResult();
 }
 
 QString StagingFile::sha256()
@@ -95,6 +92,10 @@ bool StagingFile::commit(const QString &destination)
     // Readable by whoever installs the package, like any file the updater writes.
     target->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                            | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    // The digests' threads let go of a kept part once they are done with it; Windows
+    // renames no open file.
+    md5();
+    sha256();
     target->close();
     placed = renameDurably(target->fileName(), destination);
     return placed;
