@@ -3,19 +3,35 @@
 #include <QFile>
 #include <QThread>
 
+#include <functional>
 #include <utility>
 
 #include <openssl/evp.h>
 
 namespace {
+
+// QThread::create() needs std::future, which a MinGW without POSIX threads lacks.
+class FunctionThread : public QThread
+{
+public:
+    explicit FunctionThread(std::function<void()> function) : function(std::move(function)) {}
+
+protected:
+    void run() override { function(); }
+
+private:
+    std::function<void()> function;
+};
+
 // Enough for the hash to run on while the caller hands over the next large write.
 constexpr qint64 maxPendingBytes = 4 << 20;
 constexpr qint64 fileChunkSize = 1 << 20;
+
 }
 
 DigestWorker::DigestWorker(Algorithm algorithm)
     : context(EVP_MD_CTX_new()),
-      thread(QThread::create([this] { run(); }))
+      thread(std::make_unique<FunctionThread>([this] { run(); }))
 {
     EVP_DigestInit_ex(context, algorithm == Md5 ? EVP_md5() : EVP_sha256(), nullptr);
     thread->start();
