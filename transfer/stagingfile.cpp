@@ -71,6 +71,7 @@ bool StagingFile::append(const QByteArray &bytes)
         failed = true;
         return false;
     }
+    startWriteBack(*target, written, bytes.size());
     written += bytes.size();
     return true;
 }
