@@ -21,7 +21,7 @@ bool digestFile(const QString &path, FileDigest &digest, QString &error,
     DigestWorker sha256(DigestWorker::Sha256);
     qint64 size = 0;
     while (!file.atEnd()) {
-        const QByteArray chunk = file.read(1 << 20);
+        const QByteArray chunk = file.read(1 << 18);
         if (chunk.isEmpty()) {
             error = file.errorString();
             return false;

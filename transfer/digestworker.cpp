@@ -23,8 +23,9 @@ private:
     std::function<void()> function;
 };
 
-// Enough for the hash to run on while the caller hands over the next large write.
-constexpr qint64 maxPendingBytes = 4 << 20;
+// A few large writes: enough for the hash to run on while the caller hands over the
+// next one.
+constexpr qint64 maxPendingBytes = 512 << 10;
 constexpr qint64 fileChunkSize = 1 << 20;
 
 }

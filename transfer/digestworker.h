@@ -15,7 +15,8 @@ typedef struct evp_md_ctx_st EVP_MD_CTX;
 // A digest from OpenSSL taken on a thread of its own while the caller goes on with
 // its work: a download's bytes must reach the disk at the speed of the line, not of
 // the hash. The bytes handed over are shared with the caller, not copied, and the
-// caller waits only while a few MiB are still to be hashed, so that memory stays flat.
+// caller waits only while a few large writes are still to be hashed, so that memory
+// stays flat.
 class DigestWorker
 {
 public:

@@ -14,7 +14,7 @@ namespace {
 // Small enough that the control channel is served between two chunks many times a
 // second, large enough that neither the event loop nor the hand-over to the digests'
 // threads costs anything next to the copying.
-constexpr qint64 chunkSize = 1 << 20;
+constexpr qint64 chunkSize = 1 << 18;
 }
 
 bool UpdaterApp::copyLocalFile(const QString &source, const QString &destination,

@@ -20,10 +20,11 @@ int transferTimeoutMs = 60 * 1000;
 
 // Bounds what the reply buffers while the staging file catches up, so that memory
 // stays flat whatever the size of the package.
-constexpr qint64 replyBufferSize = 2 << 20;
-// Bytes wait in the reply until they make one large write: a write per TLS record
-// costs more than moving its bytes. On a slow line they wait no longer than a moment,
-// so that a transfer cut off keeps nearly all it received.
+constexpr qint64 replyBufferSize = 256 << 10;
+// Bytes wait in the reply until they make one large write: a write, and a hand-over
+// to the digests, per TLS record costs more than moving its bytes. Larger writes only
+// take more memory and leave the processor's caches. On a slow line bytes wait no
+// longer than a moment, so that a transfer cut off keeps nearly all it received.
 constexpr qint64 writeSize = replyBufferSize / 2;
 constexpr int writeDelayMs = 100;
 
