@@ -62,6 +62,9 @@ void DigestWorker::addFile(const QString &path, qint64 length)
 void DigestWorker::addData(const QByteArray &bytes)
 {
     QMutexLocker lock(&mutex);
+    // An ended digest takes nothing more; waiting for it to make room would never end.
+    if (ending)
+        return;
     while (pendingBytes > maxPendingBytes)
         changed.wait(&mutex);
     pending.enqueue(bytes);
