@@ -9,6 +9,9 @@
 namespace {
 const QLatin1String stagingPrefix("download-");
 const QLatin1String stagingSuffix(".part");
+// The disk is set to work on the staged bytes in steps of this many, each of which
+// costs a call.
+constexpr qint64 writeBackSize = 8 << 20;
 }
 
 StagingFile::StagingFile(const QString &folder, bool withSha256)
@@ -55,6 +58,7 @@ bool StagingFile::adopt(const QString &path, qint64 keep)
             sha256Hash->addFile(path, keep);
     }
     written = keep;
+    writtenBack = keep;
     return !failed;
 }
 
@@ -71,8 +75,11 @@ bool StagingFile::append(const QByteArray &bytes)
         failed = true;
         return false;
     }
-    startWriteBack(*target, written, bytes.size());
     written += bytes.size();
+    if (written - writtenBack >= writeBackSize) {
+        startWriteBack(*target, writtenBack, written - writtenBack);
+        writtenBack = written;
+    }
     return true;
 }
 

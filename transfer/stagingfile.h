@@ -49,6 +49,8 @@ private:
     std::unique_ptr<DigestWorker> md5Hash;
     std::unique_ptr<DigestWorker> sha256Hash;
     qint64 written = 0;
+    // What the disk was set to work on already.
+    qint64 writtenBack = 0;
     bool failed = false;
     bool placed = false;
 };
