@@ -34,6 +34,18 @@ bool flushToDisk(QFileDevice &file)
 #endif
 }
 
+void startWriteBack(QFileDevice &file, qint64 offset, qint64 length)
+{
+#ifdef Q_OS_LINUX
+    // Whether the disk starts now only changes when it is done, so a failure is no error.
+    ::sync_file_range(file.handle(), offset, length, SYNC_FILE_RANGE_WRITE);
+#else
+    Q_UNUSED(file)
+    Q_UNUSED(offset)
+    Q_UNUSED(length)
+#endif
+}
+
 #ifdef Q_OS_WIN
 bool renameDurably(const QString &from, const QString &to)
 {

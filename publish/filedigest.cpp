@@ -1,8 +1,7 @@
 #include "publish/filedigest.h"
 
-#include "transfer/sha256hash.h"
+#include "transfer/digestworker.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -18,23 +17,23 @@ bool digestFile(const QString &path, FileDigest &digest, QString &error,
         error = file.errorString();
         return false;
     }
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    Sha256Hash sha256;
+    DigestWorker md5(DigestWorker::Md5);
+    DigestWorker sha256(DigestWorker::Sha256);
     qint64 size = 0;
     while (!file.atEnd()) {
-        const QByteArray chunk = file.read(1 << 16);
+        const QByteArray chunk = file.read(1 << 18);
         if (chunk.isEmpty()) {
             error = file.errorString();
             return false;
         }
         if (consume && !consume(chunk))
             return false;
-        hash.addData(chunk);
+        md5.addData(chunk);
         sha256.addData(chunk);
         size += chunk.size();
     }
     digest.size = size;
-    digest.md5 = QString::fromLatin1(hash.result().toHex());
+    digest.md5 = md5.hexResult();
     digest.sha256 = sha256.hexResult();
     return true;
 }

@@ -12,7 +12,8 @@
 
 namespace {
 // Small enough that the control channel is served between two chunks many times a
-// second, large enough that the event loop costs nothing next to the copying.
+// second, large enough that neither the event loop nor the hand-over to the digests'
+// threads costs anything next to the copying.
 constexpr qint64 chunkSize = 1 << 18;
 }
 

@@ -2,7 +2,7 @@
 
 #include "platform/durablefile.h"
 #include "platform/ownfile.h"
-#include "transfer/sha256hash.h"
+#include "transfer/digestworker.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -10,12 +10,15 @@
 namespace {
 const QLatin1String stagingPrefix("download-");
 const QLatin1String stagingSuffix(".part");
+// The disk is set to work on the staged bytes in steps of this many, each of which
+// costs a call.
+constexpr qint64 writeBackSize = 8 << 20;
 }
 
 StagingFile::StagingFile(const QString &folder, bool withSha256)
     : folder(folder),
-      hash(QCryptographicHash::Md5),
-      sha256Hash(withSha256 ? std::make_unique<Sha256Hash>() : nullptr)
+      md5Hash(std::make_unique<DigestWorker>(DigestWorker::Md5)),
+      sha256Hash(withSha256 ? std::make_unique<DigestWorker>(DigestWorker::Sha256) : nullptr)
 {
 }
 
@@ -48,16 +51,16 @@ bool StagingFile::adopt(const QString &path, qint64 keep)
     adopted.setFileName(path);
     adoptedPath = path;
     target = &adopted;
-    failed = !openOwnFile(adopted, QIODevice::ReadWrite) || !adopted.resize(keep);
-    // The kept bytes are read back, so that the digests cover the whole package.
-    while (!failed && adopted.pos() < keep) {
-        const QByteArray chunk = adopted.read(1 << 20);
-        failed = chunk.isEmpty();
-        hash.addData(chunk);
+    failed = !openOwnFile(adopted, QIODevice::ReadWrite) || !adopted.resize(keep) || !adopted.seek(keep);
+    // The kept bytes are read back, so that the digests cover the whole package; they
+    // are read on the digests' threads while the rest arrives.
+    if (!failed) {
+        md5Hash->addFile(path, keep);
         if (sha256Hash)
-            sha256Hash->addData(chunk);
+            sha256Hash->addFile(path, keep);
     }
     written = keep;
+    writtenBack = keep;
     return !failed;
 }
 
@@ -65,24 +68,26 @@ bool StagingFile::append(const QByteArray &bytes)
 {
     if (failed)
         return false;
-    // The second digest is taken on another thread while this one writes and takes
-    // the first.
+    // The digests are taken on their threads while this one writes, and from what was
+    // handed over, not read back from disk, so a short write must fail the download here.
+    md5Hash->addData(bytes);
     if (sha256Hash)
         sha256Hash->addData(bytes);
-    // The digests are taken from what was handed over, not read back from disk, so a
-    // short write must fail the download here.
     if (target->write(bytes) != bytes.size()) {
         failed = true;
         return false;
     }
-    hash.addData(bytes);
     written += bytes.size();
+    if (written - writtenBack >= writeBackSize) {
+        startWriteBack(*target, writtenBack, written - writtenBack);
+        writtenBack = written;
+    }
     return true;
 }
 
 QString StagingFile::md5() const
 {
-    return QString::fromLatin1(hash.result().toHex());
+    return md5Hash->hexResult();
 }
 
 QString StagingFile::sha256()
@@ -94,12 +99,17 @@ bool StagingFile::commit(const QString &destination)
 {
     if (failed || !flushToDisk(*target))
         return false;
-    // Readable by whoever installs the package, like any file the updater writes.
-    target->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                           | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    target->close();
     // The kept part is open through its handle, which does not remember the name.
-    placed = renameDurably(target == &adopted ? adoptedPath : file.fileName(), destination);
+    const QString staged = target == &adopted ? adoptedPath : file.fileName();
+    // Readable by whoever installs the package, like any file the updater writes.
+    QFile::setPermissions(staged, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                  | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    // The digests' threads let go of a kept part once they are done with it; Windows
+    // renames no open file.
+    md5();
+    sha256();
+    target->close();
+    placed = renameDurably(staged, destination);
     return placed;
 }
 

@@ -1,19 +1,18 @@
 #ifndef STAGINGFILE_H
 #define STAGINGFILE_H
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 
 #include <memory>
 
-class Sha256Hash;
+class DigestWorker;
 
-// A download being received: bytes go to a temporary file in the cache folder and
-// into an MD5 digest, and on request a SHA-256 digest, as they arrive, and reach their
-// destination only through commit(), by a rename once they are on the disk, so that no
-// reader ever finds a half-written file there, not even after a power cut. An
-// uncommitted file is removed when the object goes.
+// A download being received: bytes go to a temporary file in the cache folder, and
+// the very same bytes to an MD5 digest, and on request a SHA-256 digest, each taken on
+// a thread of its own; they reach their destination only through commit(), by a rename
+// once they are on the disk, so that no reader ever finds a half-written file there,
+// not even after a power cut. An uncommitted file is removed when the object goes.
 class StagingFile
 {
 public:
@@ -23,16 +22,18 @@ public:
     StagingFile &operator=(const StagingFile &) = delete;
 
     bool open();
-    // Stages into the kept part at path instead: its first keep bytes are read back
-    // into the digest and whatever follows them is cut off. Unlike the temporary
-    // file, the part stays on disk when the object goes without a commit.
+    // Stages into the kept part at path instead: its first keep bytes go into the
+    // digests, read back on their threads while the rest arrives, and whatever follows
+    // them is cut off. Unlike the temporary file, the part stays on disk when the object
+    // goes without a commit.
     bool adopt(const QString &path, qint64 keep);
     // False, now and from then on, once any byte could not be written.
     bool append(const QByteArray &bytes);
 
     qint64 size() const { return written; }
+    // Each waits for its digest's last bytes; empty when the kept part could not be read.
     QString md5() const;
-    // Empty unless asked for on construction; ends that digest.
+    // Empty unless asked for on construction.
     QString sha256();
 
     // Replaces destination with the staged bytes; false when any write failed or the
@@ -45,9 +46,12 @@ private:
     QFile adopted;
     QString adoptedPath;
     QFile *target = &file;
-    QCryptographicHash hash;
-    std::unique_ptr<Sha256Hash> sha256Hash;
+    // After the files, so that they go first: they may still read the kept part.
+    std::unique_ptr<DigestWorker> md5Hash;
+    std::unique_ptr<DigestWorker> sha256Hash;
     qint64 written = 0;
+    // What the disk was set to work on already.
+    qint64 writtenBack = 0;
     bool failed = false;
     bool placed = false;
 };
