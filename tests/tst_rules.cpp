@@ -1,3 +1,4 @@
+#include "update/manifestrules.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
 #include "update/versioncompare.h"
@@ -16,6 +17,8 @@ private slots:
     void osRule();
     void packageName_data();
     void packageName();
+    void rollout_data();
+    void rollout();
 };
 
 void RulesTest::versionCompare_data()
@@ -103,6 +106,40 @@ void RulesTest::packageName()
     QFETCH(QString, name);
     QFETCH(bool, allowed);
     QCOMPARE(isPackageNameAllowed(name), allowed);
+}
+
+void RulesTest::rollout_data()
+{
+    QTest::addColumn<QByteArray>("rollout"); // as updates.json gives it; empty: not at all
+    QTest::addColumn<double>("place");       // the install's
+    QTest::addColumn<QString>("refusal");    // empty: the install takes the update
+    const QString notYet = QStringLiteral("Update 2.1 is being rolled out to %1 percent of computers, not yet to this one.");
+    const QString malformed = QStringLiteral("Updates.json reports a malformed rollout.");
+    QTest::newRow("place below") << QByteArray("10") << 9.99 << QString();
+    QTest::newRow("place at the rollout") << QByteArray("10.00") << 10.0 << notYet.arg("10");
+    QTest::newRow("place above a fraction") << QByteArray("5e-1") << 0.7 << notYet.arg("0.5");
+    QTest::newRow("0 halts") << QByteArray("0") << 0.0 << notYet.arg("0");
+    QTest::newRow("100") << QByteArray("100") << 99.9999999 << QString();
+    QTest::newRow("absent") << QByteArray() << 99.9999999 << QString();
+    QTest::newRow("above 100") << QByteArray("100.5") << 0.0 << malformed;
+    QTest::newRow("negative") << QByteArray("-1") << 0.0 << malformed;
+    QTest::newRow("text") << QByteArray("\"10\"") << 0.0 << malformed;
+}
+
+void RulesTest::rollout()
+{
+    QFETCH(QByteArray, rollout);
+    QFETCH(double, place);
+    QFETCH(QString, refusal);
+    const QByteArray manifest = R"({"md5": "abc", "os": "windows", "version": "2.1")"
+            + (rollout.isEmpty() ? QByteArray() : ", \"rollout\": " + rollout) + '}';
+    if (!refusal.endsWith("malformed rollout."))
+        QTest::ignoreMessage(QtInfoMsg, "Checking if version 2.1 is more recent than 2.0");
+    if (!refusal.isEmpty())
+        QTest::ignoreMessage(QtInfoMsg, qUtf8Printable(refusal));
+    QJsonObject offer;
+    QCOMPARE(acceptUpdateManifest(manifest, "2.0", false, offer, [] { return 4; }) && isRolledOutTo(offer, place),
+             refusal.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(RulesTest)
