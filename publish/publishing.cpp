@@ -171,12 +171,12 @@ int publishUpdate(const PublishCommand &command)
         return refuse(InputRefused, QStringLiteral("cannot read the package %1: %2.").arg(command.packagePath, error));
 
     const QString manifestPath = publishedManifestPath(command.remoteDir);
-    QJsonObject published;
-    if (!readPublishedManifest(manifestPath, published, error))
+    QJsonObject publishedManifest;
+    if (!readPublishedManifest(manifestPath, publishedManifest, error))
         return refuse(WriteFailed, QStringLiteral("cannot read the published %1: %2.").arg(manifestPath, error));
     const QJsonObject manifestObject = manifestOf(command, packageName, package);
-    const QJsonValue publishedVersion = published.value(ManifestKey::version);
-    if (publishedVersion.isString() && !command.force && !differsInRolloutOnly(published, manifestObject)) {
+    const QJsonValue publishedVersion = publishedManifest.value(ManifestKey::version);
+    if (publishedVersion.isString() && !command.force && !differsInRolloutOnly(publishedManifest, manifestObject)) {
         LogCapture quiet;
         if (compareVersions(command.version, publishedVersion.toString()) <= 0)
             return refuse(ConflictRefused, QStringLiteral("an updater would not count version %1 as more recent "

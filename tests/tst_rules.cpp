@@ -19,6 +19,7 @@ private slots:
     void packageName();
     void rollout_data();
     void rollout();
+    void rolloutPlace();
 };
 
 void RulesTest::versionCompare_data()
@@ -140,6 +141,20 @@ void RulesTest::rollout()
     QJsonObject offer;
     QCOMPARE(acceptUpdateManifest(manifest, "2.0", false, offer, [] { return 4; }) && isRolledOutTo(offer, place),
              refusal.isEmpty());
+}
+
+// Places spread evenly over the installs, and each install's is new for every version.
+void RulesTest::rolloutPlace()
+{
+    int belowTen = 0;
+    int moved = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const QByteArray identity = QByteArray::number(i).rightJustified(16, '0');
+        belowTen += ::rolloutPlace(identity, "2.1") < 10;
+        moved += qAbs(::rolloutPlace(identity, "2.1") - ::rolloutPlace(identity, "2.2")) > 1;
+    }
+    QVERIFY2(belowTen > 133 && belowTen < 267, qPrintable(QString::number(belowTen))); // 200, within 5 sigma
+    QVERIFY(moved > 1900);
 }
 
 QTEST_GUILESS_MAIN(RulesTest)
