@@ -1,3 +1,4 @@
+#include "transfer/retryafter.h"
 #include "update/manifestrules.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
@@ -20,6 +21,8 @@ private slots:
     void rollout_data();
     void rollout();
     void rolloutPlace();
+    void retryAfter_data();
+    void retryAfter();
 };
 
 void RulesTest::versionCompare_data()
@@ -155,6 +158,29 @@ void RulesTest::rolloutPlace()
     }
     QVERIFY2(belowTen > 133 && belowTen < 267, qPrintable(QString::number(belowTen))); // 200, within 5 sigma
     QVERIFY(moved > 1900);
+}
+
+void RulesTest::retryAfter_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QString>("until"); // from 2026-12-07T10:00:00.5Z; empty: no wait
+    QTest::newRow("seconds") << 503 << QByteArray(" 120") << "2026-12-07T10:02:00Z";
+    QTest::newRow("HTTP date") << 429 << QByteArray("Mon, 07 Dec 2026 11:00:00 GMT") << "2026-12-07T11:00:00Z";
+    QTest::newRow("date past") << 503 << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT") << QString();
+    QTest::newRow("date beyond a day") << 503 << QByteArray("Tue, 08 Dec 2026 11:00:00 GMT") << "2026-12-08T10:00:00Z";
+    QTest::newRow("too long a number") << 429 << QByteArray("99999999999999999999999") << "2026-12-08T10:00:00Z";
+    QTest::newRow("no number") << 503 << QByteArray("-5") << QString();
+    QTest::newRow("other status") << 500 << QByteArray("120") << QString();
+}
+
+void RulesTest::retryAfter()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, header);
+    QFETCH(QString, until);
+    const QDateTime now = QDateTime::fromString("2026-12-07T10:00:00.500Z", Qt::ISODate);
+    QCOMPARE(::retryAfter(status, header, now).toString(Qt::ISODate), until);
 }
 
 QTEST_GUILESS_MAIN(RulesTest)
