@@ -11,6 +11,11 @@
 #include <QDir>
 #include <QStringList>
 
+namespace {
+// Enough for a primary host, its mirrors and a share; each unreachable one costs a timeout.
+constexpr int maxRemotePaths = 8;
+}
+
 int UpdaterApp::run()
 {
     QCommandLineParser parser;
@@ -31,6 +36,10 @@ int UpdaterApp::run()
 
     if (!parser.parse(QCoreApplication::arguments())) {
         updaterLog().info("Cannot parse arguments: %s", qUtf8Printable(parser.errorText()));
+        return 1;
+    }
+    if (parser.values(remotePathOption).size() > maxRemotePaths) {
+        updaterLog().info("Cannot parse arguments: More than %d remote paths.", maxRemotePaths);
         return 1;
     }
 
@@ -89,25 +98,28 @@ int UpdaterApp::run()
     // Only now: without the lock they could be another updater's downloads.
     removeStagingFiles(stagingFolder());
 
-    const QString remotePathValue = parser.value(remotePathOption);
-    const QUrl remoteUrl(remotePathValue, QUrl::TolerantMode);
-    // The folder suffix must not turn into a server name: "http:/" followed by
-    // "/pc/" would read as the host "pc".
-    const QUrl remoteBase(remotePathValue + remoteFolder, QUrl::TolerantMode);
-    if (!remoteUrl.isValid() || remoteBase.authority() != remoteUrl.authority()) {
-        updaterLog().info("Remote path %s is not valid", qUtf8Printable(remotePathValue));
-        return 0;
-    }
+    // Each path is checked as it comes, and the first that fails ends the run.
     const QStringList supportedSchemes{QStringLiteral("http"), QStringLiteral("https"),
                                        QStringLiteral("file")};
-    if (!supportedSchemes.contains(remoteUrl.scheme(), Qt::CaseSensitive)) {
-        updaterLog().info("Unsupported protocol used for remote path %s. Supported protocols are %s",
-                          qUtf8Printable(remoteUrl.scheme()),
-                          qUtf8Printable(supportedSchemes.join(QLatin1Char(','))));
-        return 0;
+    QStringList remoteBases;
+    for (const QString &remotePathValue : parser.values(remotePathOption)) {
+        const QUrl remoteUrl(remotePathValue, QUrl::TolerantMode);
+        // The folder suffix must not turn into a server name: "http:/" followed by
+        // "/pc/" would read as the host "pc".
+        const QUrl remoteBase(remotePathValue + remoteFolder, QUrl::TolerantMode);
+        if (!remoteUrl.isValid() || remoteBase.authority() != remoteUrl.authority()) {
+            updaterLog().info("Remote path %s is not valid", qUtf8Printable(remotePathValue));
+            return 0;
+        }
+        if (!supportedSchemes.contains(remoteUrl.scheme(), Qt::CaseSensitive)) {
+            updaterLog().info("Unsupported protocol used for remote path %s. Supported protocols are %s",
+                              qUtf8Printable(remoteUrl.scheme()),
+                              qUtf8Printable(supportedSchemes.join(QLatin1Char(','))));
+            return 0;
+        }
+        remoteBases << remotePathValue + remoteFolder;
     }
-
-    setRemotePath(remotePathValue + remoteFolder);
+    setRemotePaths(remoteBases);
 
     updaterLog().info("========================================================");
     updaterLog().info("%s", qUtf8Printable(QDateTime::currentDateTime().toString(Qt::TextDate)));
@@ -115,7 +127,8 @@ int UpdaterApp::run()
                       qUtf8Printable(QCoreApplication::applicationName()),
                       qUtf8Printable(QCoreApplication::applicationVersion()));
     updaterLog().info("  Using local path at %s", qUtf8Printable(localPath));
-    updaterLog().info("  Using remote path at %s", qUtf8Printable(remotePath));
+    for (const QString &path : qAsConst(remotePaths))
+        updaterLog().info("  Using remote path at %s", qUtf8Printable(path));
 
     QMetaObject::invokeMethod(this, "checkForUpdates", Qt::QueuedConnection);
     return QCoreApplication::exec();

@@ -2,6 +2,7 @@
 #define UPDATERAPP_H
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -32,6 +33,8 @@ public:
     QString logPath() const;
 
     void setRemotePath(const QString &text);
+    // The remote paths a run asks in turn, the first being the current one.
+    void setRemotePaths(const QStringList &texts);
     QUrl resolveRemoteUrl(const QString &name) const;
 
     bool download(const QUrl &url, const QString &destination, const ExpectedFile &expected);
@@ -54,9 +57,12 @@ private:
     void releaseInstanceGuard();
     bool lockUpdatesFolder();
 
-    void fetchUpdateManifest();
-    void evaluateUpdateManifest();
+    void updateFromRemotePaths();
+    bool isServerWaitPending();
+    bool fetchUpdateManifest(QByteArray &manifest);
+    bool isManifestTaken(const QByteArray &manifest);
     bool verifyManifestSignature(const QByteArray &manifest);
+    bool isOfferedToThisInstall(const QJsonObject &offer);
     bool downloadPackage(const QJsonObject &manifest);
     bool downloadItem(const QJsonObject &manifest, const QString &key, bool verify);
 
@@ -70,12 +76,16 @@ private:
     bool ownsInstanceLock;
     QString localPath;
     QString remotePath;
+    QStringList remotePaths;
     QLockFile *instanceLock;
     QString logFilePath;
     QNetworkAccessManager networkManager;
     QLocalServer *localServer;
     QEventLoop transferLoop;
     QStringList trustedKeys;
+    // Until when the server of the last transfer asked not to be asked again, if it did.
+    QDateTime serverWaitUntil;
+    bool shutdownRequested = false;
     // Held from before the first look at the available folder until the run ends.
     std::unique_ptr<QLockFile> updatesFolderLock;
 };

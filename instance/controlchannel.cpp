@@ -25,6 +25,7 @@ void UpdaterApp::onReadyRead()
     const QString message = QString::fromUtf8(socket->readAll());
     updaterLog().info("Received LOCAL SOCKET message: %s", qUtf8Printable(message));
     if (message == QLatin1String("shutdown")) {
+        shutdownRequested = true;
         if (transferLoop.isRunning())
             transferLoop.quit();
         clearAvailableUpdates();

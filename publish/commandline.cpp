@@ -59,10 +59,15 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
             QStringLiteral("With --verify: check the signature of updates.json against this minisign public key "
                            "(the RW... text, or a .pub file), as an updater that trusts it does."),
             QStringLiteral("KEY"));
+    const QCommandLineOption rolloutOption(QStringLiteral("rollout"),
+            QStringLiteral("Offer the version to this percent of installs only, 0 to 100 (fractions allowed): "
+                           "raise it to roll out further, 0 halts. Republishing the published version and "
+                           "package with another rollout needs no --force."),
+            QStringLiteral("PERCENT"));
     const QCommandLineOption toolVersionOption({QStringLiteral("v"), QStringLiteral("tool-version")},
             QStringLiteral("Displays the tool's version information."));
     parser.addOptions({remoteOption, packageOption, versionOption, osVersionOption, forceOption,
-                       signKeyOption, verifyOption, publicKeyOption, toolVersionOption});
+                       rolloutOption, signKeyOption, verifyOption, publicKeyOption, toolVersionOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
 
     if (!parser.parse(arguments)) {
@@ -87,7 +92,7 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
     command.verify = parser.isSet(verifyOption);
     if (command.verify) {
         for (const QCommandLineOption &option : {packageOption, versionOption, osVersionOption, forceOption,
-                                                 signKeyOption}) {
+                                                 rolloutOption, signKeyOption}) {
             if (parser.isSet(option)) {
                 printProblem(QStringLiteral("--verify only checks; it takes no --%1.").arg(option.names().first()));
                 return false;
@@ -109,6 +114,7 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
     command.hasOsRule = parser.isSet(osVersionOption);
     command.osRule = parser.value(osVersionOption);
     command.force = parser.isSet(forceOption);
+    command.rollout = parser.value(rolloutOption);
     command.signKeyPath = parser.value(signKeyOption);
     return true;
 }

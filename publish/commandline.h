@@ -16,6 +16,7 @@ struct PublishCommand
     QString osRule;
     bool hasOsRule = false;
     bool force = false;
+    QString rollout; // the percent of installs that take the version; empty for all
     QString signKeyPath;
 };
 

@@ -7,6 +7,7 @@
 #include "publish/remotefolder.h"
 #include "publish/signing.h"
 #include "update/manifestkeys.h"
+#include "update/manifestrules.h"
 #include "update/minisign.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
@@ -32,9 +33,9 @@ int refuse(ExitCode code, const QString &message)
     return code;
 }
 
-// The version in the published manifest; a null text when nothing usable is published,
-// since a manifest no updater can read offers nothing that a new one could fall behind.
-bool readPublishedVersion(const QString &manifestPath, QString &version, QString &error)
+// The published manifest; an empty object when nothing usable is published, since a
+// manifest no updater can read offers nothing that a new one could fall behind.
+bool readPublishedManifest(const QString &manifestPath, QJsonObject &published, QString &error)
 {
     QFile file(manifestPath);
     if (!file.exists())
@@ -43,10 +44,17 @@ bool readPublishedVersion(const QString &manifestPath, QString &version, QString
         error = file.errorString();
         return false;
     }
-    const QJsonValue value = QJsonDocument::fromJson(file.readAll()).object().value(ManifestKey::version);
-    if (value.isString())
-        version = value.toString();
+    published = QJsonDocument::fromJson(file.readAll()).object();
     return true;
+}
+
+// Whether two manifests differ in their rollout alone: a release team raising or
+// halting a rollout publishes the same version and package again.
+bool differsInRolloutOnly(QJsonObject published, QJsonObject manifest)
+{
+    published.remove(ManifestKey::rollout);
+    manifest.remove(ManifestKey::rollout);
+    return published == manifest;
 }
 
 // Copies source to destination under a temporary name beside it, renamed into place
@@ -82,7 +90,7 @@ bool copyPackage(const QString &source, const QString &destination, const FileDi
     return true;
 }
 
-QByteArray manifestText(const PublishCommand &command, const QString &packageName, const FileDigest &digest)
+QJsonObject manifestOf(const PublishCommand &command, const QString &packageName, const FileDigest &digest)
 {
     QJsonObject manifest{{ManifestKey::md5, digest.md5},
                          {ManifestKey::sha256, digest.sha256},
@@ -92,7 +100,16 @@ QByteArray manifestText(const PublishCommand &command, const QString &packageNam
                          {ManifestKey::package, packageName}};
     if (command.hasOsRule)
         manifest.insert(ManifestKey::compatibleOsVersion, command.osRule);
-    return QJsonDocument(manifest).toJson(QJsonDocument::Indented);
+    if (!command.rollout.isEmpty() && command.rollout.toDouble() < 100)
+        manifest.insert(ManifestKey::rollout, command.rollout.toDouble());
+    return manifest;
+}
+
+bool isRolloutOption(const QString &text)
+{
+    bool isNumber = false;
+    const double percent = text.toDouble(&isNumber);
+    return isNumber && isRolloutPercent(percent);
 }
 
 bool isNewerThanUpdaters(const QString &version)
@@ -136,6 +153,10 @@ int publishUpdate(const PublishCommand &command)
                                             .arg(quoted(command.osRule),
                                                  osVersionNames().join(QLatin1String(", "))));
 
+    if (!command.rollout.isEmpty() && !isRolloutOption(command.rollout))
+        return refuse(InputRefused, QStringLiteral("the rollout %1 is no percent from 0 to 100.")
+                                            .arg(quoted(command.rollout)));
+
     const QString packageName = QFileInfo(command.packagePath).fileName();
     if (!isPackageNameAllowed(packageName))
         return refuse(InputRefused, QStringLiteral("the updater would refuse the package name %1.")
@@ -150,15 +171,17 @@ int publishUpdate(const PublishCommand &command)
         return refuse(InputRefused, QStringLiteral("cannot read the package %1: %2.").arg(command.packagePath, error));
 
     const QString manifestPath = publishedManifestPath(command.remoteDir);
-    QString publishedVersion;
-    if (!readPublishedVersion(manifestPath, publishedVersion, error))
+    QJsonObject publishedManifest;
+    if (!readPublishedManifest(manifestPath, publishedManifest, error))
         return refuse(WriteFailed, QStringLiteral("cannot read the published %1: %2.").arg(manifestPath, error));
-    if (!publishedVersion.isNull() && !command.force) {
+    const QJsonObject manifestObject = manifestOf(command, packageName, package);
+    const QJsonValue publishedVersion = publishedManifest.value(ManifestKey::version);
+    if (publishedVersion.isString() && !command.force && !differsInRolloutOnly(publishedManifest, manifestObject)) {
         LogCapture quiet;
-        if (compareVersions(command.version, publishedVersion) <= 0)
+        if (compareVersions(command.version, publishedVersion.toString()) <= 0)
             return refuse(ConflictRefused, QStringLiteral("an updater would not count version %1 as more recent "
                                                           "than the published version %2 (--force publishes it anyway).")
-                                                   .arg(command.version, publishedVersion));
+                                                   .arg(command.version, publishedVersion.toString()));
     }
 
     const QString destination = publishedFilePath(command.remoteDir, packageName);
@@ -177,7 +200,7 @@ int publishUpdate(const PublishCommand &command)
                                                       "stop every updater that checks signatures (--sign-key FILE "
                                                       "signs it, --force publishes it unsigned)."));
 
-    const QByteArray manifest = manifestText(command, packageName, package);
+    const QByteArray manifest = QJsonDocument(manifestObject).toJson(QJsonDocument::Indented);
     QByteArray signature;
     if (!command.signKeyPath.isEmpty() && !signManifest(manifest, command.signKeyPath, signature, error))
         return refuse(SigningFailed, QStringLiteral("cannot sign with %1: %2.").arg(command.signKeyPath, error));
@@ -211,6 +234,8 @@ int publishUpdate(const PublishCommand &command)
 
     printResult(QStringLiteral("Published version %1: %2, %3 bytes, MD5 %4.")
                         .arg(command.version, packageName, QString::number(package.size), package.md5));
+    if (manifestObject.contains(ManifestKey::rollout))
+        printResult(QStringLiteral("Rolled out to %1 percent of computers.").arg(rolloutText(statedRollout(manifestObject))));
     MinisignSignature signedBy;
     if (readMinisignSignature(signature, signedBy))
         printResult(QStringLiteral("Signed updates.json with key %1.").arg(keyIdText(signedBy.keyId)));

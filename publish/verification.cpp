@@ -196,5 +196,11 @@ int verifyPublishedUpdate(const QString &remoteDir, const QString &publicKey)
             printProblem(updaterOn(decision.windows) + QStringLiteral(" would not install an update: ")
                          + decision.refusal);
     }
+    // The same share of installs on every Windows, each by its own place.
+    if (installs && offer.contains(ManifestKey::rollout)) {
+        printResult(QStringLiteral("Rolled out to %1 percent of computers; only those would.")
+                            .arg(rolloutText(statedRollout(offer))));
+        installs = statedRollout(offer) > 0;
+    }
     return installs ? Success : NoUpdateOffered;
 }

@@ -68,6 +68,8 @@ void PublishTest::publishing_data()
     row("http, signed", "empty", "pelmara-2.1.zip", {"--version", "2.1", "--sign-key", TEST_SECRET_KEY});
     row("force: older version, different package of same name", "published", "app.zip", {"--version", "2.0", "--force"});
     row("same package under a new version", "published 2.x", "app.zip", {"--version", "3", "--sign-key", TEST_SECRET_KEY});
+    row("resumed rollout: the same again without --force", "published, halted", "app.zip",
+        {"--version", "2.1", "--sign-key", TEST_SECRET_KEY, "--rollout", "100", "--os-version", "10+"});
 
     for (const char *malformed : {"2.+1", "2.X"})
         row(malformed, "empty", "app.zip", {"--version", malformed}, 2, "the version \"" + QString(malformed) + "\" is not made of decimal");
@@ -90,6 +92,8 @@ void PublishTest::publishing_data()
     row("signature cannot be written", "signature folder", "app.zip", {"--version", "2.1", "--sign-key", TEST_SECRET_KEY}, 4,
         "cannot write");
     row("update folder is a file", "file", "app.zip", {"--version", "2.1"}, 4, "cannot create the folder");
+    row("rollout above 100", "empty", "app.zip", {"--version", "2.1", "--rollout", "100.5"}, 2,
+        "the rollout \"100.5\" is no percent from 0 to 100.");
     row("verify with package", "published", "app.zip", {"--verify"}, 1, "--verify only checks; it takes no --package.");
 }
 
@@ -105,8 +109,10 @@ void PublishTest::publishing()
     const QString pc = sandbox.remoteFolder() + "/pc";
     if (before.startsWith("published")) {
         const bool alike = before.endsWith("2.x");
-        const QStringList first{"--package", packageFile(sandbox, "app.zip", alike ? package : QByteArray("first")),
-                                "--version", alike ? "2.x" : "2.1", "--os-version", "10+", "--sign-key", TEST_SECRET_KEY};
+        const bool halted = before.endsWith("halted");
+        const QStringList first{"--package", packageFile(sandbox, "app.zip", alike || halted ? package : QByteArray("first")),
+                                "--version", alike ? "2.x" : "2.1", "--os-version", "10+", "--sign-key", TEST_SECRET_KEY,
+                                "--rollout", halted ? "0" : "100"};
         QCOMPARE(publish(sandbox, first).exitCode, 0);
     }
     if (before.startsWith("no folder") || before == "file")
@@ -170,6 +176,8 @@ void PublishTest::verification_data()
     QTest::newRow("rule for one Windows") << "updates.json" << manifest("app.zip", ",\"compatible_os_version\":\"8.1\"")
             << 0 << "An updater of version 2.0.1610051745 on Windows 7, 8, 10 would not install an update: "
                     "Target OS Version is not compatible.\n";
+    QTest::newRow("rollout") << "updates.json" << manifest("app.zip", ",\"rollout\":12.50") << 0
+                             << "Rolled out to 12.5 percent of computers; only those would.\n";
 }
 
 void PublishTest::verification()

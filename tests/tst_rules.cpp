@@ -1,3 +1,5 @@
+#include "transfer/retryafter.h"
+#include "update/manifestrules.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
 #include "update/versioncompare.h"
@@ -16,6 +18,11 @@ private slots:
     void osRule();
     void packageName_data();
     void packageName();
+    void rollout_data();
+    void rollout();
+    void rolloutPlace();
+    void retryAfter_data();
+    void retryAfter();
 };
 
 void RulesTest::versionCompare_data()
@@ -103,6 +110,76 @@ void RulesTest::packageName()
     QFETCH(QString, name);
     QFETCH(bool, allowed);
     QCOMPARE(isPackageNameAllowed(name), allowed);
+}
+
+void RulesTest::rollout_data()
+{
+    QTest::addColumn<QByteArray>("rollout"); // as updates.json gives it; empty: not at all
+    QTest::addColumn<double>("place");       // the install's
+    QTest::addColumn<QString>("refusal");    // empty: the install takes the update
+    const QString notYet = QStringLiteral("Update 2.1 is being rolled out to %1 percent of computers, not yet to this one.");
+    const QString malformed = QStringLiteral("Updates.json reports a malformed rollout.");
+    QTest::newRow("place below") << QByteArray("10") << 9.99 << QString();
+    QTest::newRow("place at the rollout") << QByteArray("10.00") << 10.0 << notYet.arg("10");
+    QTest::newRow("place above a fraction") << QByteArray("5e-1") << 0.7 << notYet.arg("0.5");
+    QTest::newRow("0 halts") << QByteArray("0") << 0.0 << notYet.arg("0");
+    QTest::newRow("100") << QByteArray("100") << 99.9999999 << QString();
+    QTest::newRow("absent") << QByteArray() << 99.9999999 << QString();
+    QTest::newRow("above 100") << QByteArray("100.5") << 0.0 << malformed;
+    QTest::newRow("negative") << QByteArray("-1") << 0.0 << malformed;
+    QTest::newRow("text") << QByteArray("\"10\"") << 0.0 << malformed;
+}
+
+void RulesTest::rollout()
+{
+    QFETCH(QByteArray, rollout);
+    QFETCH(double, place);
+    QFETCH(QString, refusal);
+    const QByteArray manifest = R"({"md5": "abc", "os": "windows", "version": "2.1")"
+            + (rollout.isEmpty() ? QByteArray() : ", \"rollout\": " + rollout) + '}';
+    if (!refusal.endsWith("malformed rollout."))
+        QTest::ignoreMessage(QtInfoMsg, "Checking if version 2.1 is more recent than 2.0");
+    if (!refusal.isEmpty())
+        QTest::ignoreMessage(QtInfoMsg, qUtf8Printable(refusal));
+    QJsonObject offer;
+    QCOMPARE(acceptUpdateManifest(manifest, "2.0", false, offer, [] { return 4; }) && isRolledOutTo(offer, place),
+             refusal.isEmpty());
+}
+
+// Places spread evenly over the installs, and each install's is new for every version.
+void RulesTest::rolloutPlace()
+{
+    int belowTen = 0;
+    int moved = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const QByteArray identity = QByteArray::number(i).rightJustified(16, '0');
+        belowTen += ::rolloutPlace(identity, "2.1") < 10;
+        moved += qAbs(::rolloutPlace(identity, "2.1") - ::rolloutPlace(identity, "2.2")) > 1;
+    }
+    QVERIFY2(belowTen > 133 && belowTen < 267, qPrintable(QString::number(belowTen))); // 200, within 5 sigma
+    QVERIFY(moved > 1900);
+}
+
+void RulesTest::retryAfter_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QString>("until"); // from 2026-12-07T10:00:00.5Z; empty: no wait
+    QTest::newRow("seconds") << 503 << QByteArray(" 120") << "2026-12-07T10:02:00Z";
+    QTest::newRow("HTTP date") << 429 << QByteArray("Mon, 07 Dec 2026 11:00:00 GMT") << "2026-12-07T11:00:00Z";
+    QTest::newRow("date past") << 503 << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT") << QString();
+    QTest::newRow("date beyond a day") << 503 << QByteArray("Tue, 08 Dec 2026 11:00:00 GMT") << "2026-12-08T10:00:00Z";
+    QTest::newRow("too long a number") << 429 << QByteArray("99999999999999999999999") << "2026-12-08T10:00:00Z";
+    QTest::newRow("other status") << 500 << QByteArray("120") << QString();
+}
+
+void RulesTest::retryAfter()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, header);
+    QFETCH(QString, until);
+    const QDateTime now = QDateTime::fromString("2026-12-07T10:00:00.500Z", Qt::ISODate);
+    QCOMPARE(::retryAfter(status, header, now).toString(Qt::ISODate), until);
 }
 
 QTEST_GUILESS_MAIN(RulesTest)

@@ -75,6 +75,7 @@ private slots:
     void answers_data();
     void answers();
     void secondDownloadIsRefused();
+    void serverAsksToWait();
     void shutdownEndsTransfer_data();
     void shutdownEndsTransfer();
     void remoteUrl_data();
@@ -206,6 +207,38 @@ void TransferTest::secondDownloadIsRefused()
     QVERIFY(!secondResult);
     QCOMPARE(sandbox->logLines().mid(2), (QStringList{"    [100 %] Downloaded 8 / 8 bytes", "    Finished downloading 8 bytes."}));
     QVERIFY(!QFile::exists(other));
+}
+
+// Whole runs: a server that answers 503 with Retry-After is asked nothing until then, and
+// the run goes on with the next remote path; a later run too, without a request.
+void TransferTest::serverAsksToWait()
+{
+    server.answer = HttpAnswer{"HTTP/1.1 503 Service Unavailable\r\nRetry-After: 120\r\nContent-Length: 4\r\n", "busy"};
+    QFile::remove(destination());
+    sandbox->putRemote("updates.json", R"({"md5": "abc", "os": "windows", "version": "2"})");
+    const QString busy = QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort());
+    QSignalSpy requests(&server, &LoopbackHttpServer::requestReceived);
+    for (int run = 0; run < 2; ++run) {
+        QProcess process;
+        sandbox->start(process, {"--localPath", sandbox->localFolder(), "--remotePath", busy, "--remotePath", sandbox->remoteUrl()});
+        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 30000);
+        QCOMPARE(process.exitCode(), 0);
+    }
+    QCOMPARE(requests.count(), 1);
+    const QString waitLine = sandbox->logLines().filter("Server asks to wait until ").value(0);
+    const QDateTime until = QDateTime::fromString(waitLine.section(' ', -1).chopped(1), Qt::ISODate);
+    QVERIFY2(qAbs(QDateTime::currentDateTimeUtc().secsTo(until) - 120) < 15, qPrintable(waitLine));
+    const QStringList next{"Trying next remote path " + sandbox->remoteUrl() + "/pc/",
+                           "Downloading " + sandbox->remoteUrl() + "/pc/updates.json to " + sandbox->updatesFolder() + "/updates.json",
+                           "    Finished downloading 47 bytes.", "Checking if version 2 is more recent than 2.0.1610051745"};
+    const QStringList banner{"Orvella Software Updater Version 2.0.1610051745.", "  Using local path at " + sandbox->updatesFolder(),
+                             "  Using remote path at " + busy + "/pc/", "  Using remote path at " + sandbox->remoteUrl() + "/pc/",
+                             "Checking for downloaded updates in " + sandbox->availableFolder(), "No update was already downloaded."};
+    const QStringList asked{"Downloading " + busy + "/pc/updates.json to " + sandbox->updatesFolder() + "/updates.json",
+                            "    ERROR: (403) Error transferring " + busy + "/pc/updates.json - server replied: Service Unavailable",
+                            waitLine, "Could not open updates.json for reading"};
+    const QStringList skipped{"Server asked to wait until " + until.toString(Qt::ISODate) + "; not checking before then."};
+    QCOMPARE(sandbox->logLines(), banner + asked + next + banner + skipped + next);
 }
 
 void TransferTest::shutdownEndsTransfer_data()

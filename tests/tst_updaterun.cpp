@@ -77,6 +77,8 @@ void UpdateRunTest::run_data()
     row("version", {"--version"}, 0, "Software Updater 2.0.1610051745\n");
     row("local folder missing", {"--localPath", "LOCAL/nowhere", "--remotePath", "REMOTE"}, 0,
         "Local path (LOCAL/nowhere) doesnt exist.\n");
+    row("nine remote paths", QStringList{"--localPath", "LOCAL"} + QString("--remotePath REMOTE ").repeated(9).split(' ', Qt::SkipEmptyParts), 1,
+        "Cannot parse arguments: More than 8 remote paths.\n");
     row("ftp", {"--localPath", "LOCAL", "--remotePath", "ftp://127.0.0.1/x"}, 0, "",
         {"Unsupported protocol used for remote path ftp. Supported protocols are http,https,file"}, {"updater.log"});
     // Followed by "/pc/", it would read as the host "pc".
@@ -204,6 +206,24 @@ void UpdateRunTest::run_data()
          {"Checking if version 2.x is more recent than 2.0.1610051745"});
     rule("escaping package", "{\"md5\": \"" + md5Hex("payload") + R"(", "os": "windows", "version": "3", "package": "../../escaped.zip"})",
          {"Checking if version 3 is more recent than 2.0.1610051745", "    ERROR: Package name ../../escaped.zip is not allowed.", failed});
+
+    // Each install has its place, kept with its identity; 0 halts for all.
+    update("rollout halted", [](const Sandbox &sandbox) {
+        sandbox.publish("app.zip", "new");
+        sandbox.putRemote("updates.json", readFile(sandbox.remoteFolder() + "/pc/updates.json").replace("{", "{\"rollout\": 0,"));
+    }, offered.mid(0, offered.size() - 2) + QStringList{"Update 2.1 is being rolled out to 0 percent of computers, not yet to this one."},
+           {"install-identity", "updater.log", "updates.json"});
+    // A path that yields no manifest leads to the next one.
+    QTest::newRow("fallback remote path")
+            << QStringList{"--localPath", "LOCAL", "--remotePath", "REMOTE/gone", "--remotePath", "REMOTE"}
+            << Setup([](const Sandbox &sandbox) { sandbox.publish("app.zip", "new"); }) << "file" << 0 << ""
+            << start.mid(0, 2) + QStringList{"  Using remote path at REMOTE/gone/pc/"} + manifest.mid(2, 3)
+                       + QStringList{"Downloading REMOTE/gone/pc/updates.json to LOCAL/updates/updates.json",
+                                     "    ERROR: Cloud not store downloaded file.", "Could not open updates.json for reading",
+                                     "Trying next remote path REMOTE/pc/"} + offered.mid(manifest.size() - 1)
+                       + QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex("new") + ", as expected.",
+                                     "    Finished downloading 3 bytes."}
+            << withApp;
 
     const QByteArray package(300000, 'p');
     QStringList overHttp = offered;

@@ -5,6 +5,7 @@
 bool UpdaterApp::download(const QUrl &url, const QString &destination, const ExpectedFile &expected)
 {
     updaterLog().info("Downloading %s to %s", qUtf8Printable(url.toString()), qUtf8Printable(destination));
+    serverWaitUntil = QDateTime();
     // Both transports wait in transferLoop, which serves one transfer at a time.
     if (transferLoop.isRunning())
         return false;

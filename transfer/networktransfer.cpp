@@ -5,6 +5,8 @@
 #include "transfer/networktransfer.h"
 #include "transfer/partialdownload.h"
 #include "transfer/progress.h"
+#include "transfer/retryafter.h"
+#include "transfer/serverwait.h"
 #include "transfer/sizecheck.h"
 #include "transfer/transferbounds.h"
 #include "transfer/stagingfile.h"
@@ -184,6 +186,10 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
     };
     auto onError = [this, reply](QNetworkReply::NetworkError code) {
         updaterLog().info("    ERROR: (%d) %s", int(code), qUtf8Printable(reply->errorString()));
+        serverWaitUntil = retryAfter(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                                     reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
+        if (serverWaitUntil.isValid())
+            updaterLog().info("    Server asks to wait until %s.", qUtf8Printable(serverWaitText(serverWaitUntil)));
         transferLoop.exit(1);
     };
     connections[0] = connect(reply, &QNetworkReply::metaDataChanged, reply, onHeaders);

@@ -7,6 +7,14 @@ void UpdaterApp::setRemotePath(const QString &text)
     remotePath = QUrl(text, QUrl::TolerantMode).toString();
 }
 
+void UpdaterApp::setRemotePaths(const QStringList &texts)
+{
+    remotePaths.clear();
+    for (const QString &text : texts)
+        remotePaths << QUrl(text, QUrl::TolerantMode).toString();
+    remotePath = remotePaths.value(0);
+}
+
 QUrl UpdaterApp::resolveRemoteUrl(const QString &name) const
 {
     static const QString slash(QStringLiteral("/"));

@@ -12,6 +12,7 @@ inline const QLatin1String os("os");
 inline const QLatin1String compatibleOsVersion("compatible_os_version");
 inline const QLatin1String version("version");
 inline const QLatin1String package("package");
+inline const QLatin1String rollout("rollout");
 }
 
 // The only "os" value this updater accepts.

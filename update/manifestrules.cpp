@@ -7,7 +7,10 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QLocale>
 #include <QRegularExpression>
+
+#include <openssl/sha.h>
 
 #include <cmath>
 
@@ -63,6 +66,9 @@ bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion,
         return refuseMalformed(ManifestKey::sha256);
     if (manifest.contains(ManifestKey::size) && !isSizeValue(manifest.value(ManifestKey::size)))
         return refuseMalformed(ManifestKey::size);
+    if (manifest.contains(ManifestKey::rollout) && (!manifest.value(ManifestKey::rollout).isDouble()
+                                                    || !isRolloutPercent(manifest.value(ManifestKey::rollout).toDouble())))
+        return refuseMalformed(ManifestKey::rollout);
     if (manifest.value(ManifestKey::os) != QJsonValue(manifestTargetOs)) {
         updaterLog().info("Target OS for the update is not compatible.");
         return false;
@@ -82,4 +88,42 @@ bool acceptUpdateManifest(const QByteArray &text, const QString &runningVersion,
 qint64 statedPackageSize(const QJsonObject &offer)
 {
     return offer.contains(ManifestKey::size) ? qint64(offer.value(ManifestKey::size).toDouble()) : -1;
+}
+
+bool isRolloutPercent(double percent)
+{
+    return percent >= 0 && percent <= 100;
+}
+
+double statedRollout(const QJsonObject &offer)
+{
+    return offer.value(ManifestKey::rollout).toDouble(100);
+}
+
+QString rolloutText(double percent)
+{
+    // The shortest text that reads back as the same number; -0 is 0.
+    return QString::number(percent + 0.0, 'f', QLocale::FloatingPointShortest);
+}
+
+double rolloutPlace(const QByteArray &installIdentity, const QString &version)
+{
+    const QByteArray input = installIdentity + version.toUtf8();
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char *>(input.constData()), size_t(input.size()), digest);
+    // The first 53 bits, as many as a double holds exactly, give a place below 100.
+    quint64 bits = 0;
+    for (int i = 0; i < 8; ++i)
+        bits = (bits << 8) | digest[i];
+    return double(bits >> 11) / double(quint64(1) << 53) * 100.0;
+}
+
+bool isRolledOutTo(const QJsonObject &offer, double place)
+{
+    const double rollout = statedRollout(offer);
+    if (rollout >= 100 || place < rollout)
+        return true;
+    updaterLog().info("Update %s is being rolled out to %s percent of computers, not yet to this one.",
+                      qUtf8Printable(offer.value(ManifestKey::version).toString()), qUtf8Printable(rolloutText(rollout)));
+    return false;
 }

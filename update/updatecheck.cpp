@@ -2,6 +2,8 @@
 
 #include "log/logmessage.h"
 #include "platform/ownfolder.h"
+#include "transfer/serverwait.h"
+#include "update/installidentity.h"
 #include "update/manifestkeys.h"
 #include "update/manifestrules.h"
 #include "update/minisign.h"
@@ -18,14 +20,50 @@ void UpdaterApp::checkForUpdates()
             available.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
     if (waiting.isEmpty()) {
         updaterLog().info("No update was already downloaded.");
-        fetchUpdateManifest();
+        updateFromRemotePaths();
     } else {
         updaterLog().info("Previously installed updates are yet to be installed.");
-        QCoreApplication::quit();
+    }
+    QCoreApplication::quit();
+}
+
+// The remote paths in turn, until one yields a manifest that is taken: downloaded, and
+// signed where keys are built in. What that manifest answers ends the run; a package that
+// fails sends the run on to the next path's own manifest.
+void UpdaterApp::updateFromRemotePaths()
+{
+    for (int i = 0; i < remotePaths.size() && !shutdownRequested; ++i) {
+        remotePath = remotePaths.at(i);
+        if (i > 0)
+            updaterLog().info("Trying next remote path %s", qUtf8Printable(remotePath));
+        if (isServerWaitPending())
+            continue;
+        QByteArray manifest;
+        QJsonObject offer;
+        if (fetchUpdateManifest(manifest) && isManifestTaken(manifest)) {
+            if (!acceptUpdateManifest(manifest, QCoreApplication::applicationVersion(), !trustedKeys.isEmpty(), offer)
+                    || !isOfferedToThisInstall(offer) || downloadPackage(offer))
+                return;
+            updaterLog().info("    Updates could not be downloaded properly. "
+                              "Deleting partially downloaded files to try again.");
+            clearAvailableUpdates();
+        }
+        if (serverWaitUntil.isValid())
+            keepServerWait(stagingFolder(), remotePath, serverWaitUntil);
     }
 }
 
-void UpdaterApp::fetchUpdateManifest()
+bool UpdaterApp::isServerWaitPending()
+{
+    const QDateTime until = keptServerWait(stagingFolder(), remotePath, QDateTime::currentDateTimeUtc());
+    if (until.isValid())
+        updaterLog().info("Server asked to wait until %s; not checking before then.",
+                          qUtf8Printable(serverWaitText(until)));
+    return until.isValid();
+}
+
+// The bytes that are verified are the bytes that are evaluated.
+bool UpdaterApp::fetchUpdateManifest(QByteArray &manifest)
 {
     const QUrl url = resolveRemoteUrl(manifestFileName);
     const QString manifestPath = localPath + QLatin1Char('/') + manifestFileName;
@@ -34,37 +72,24 @@ void UpdaterApp::fetchUpdateManifest()
     ExpectedFile expected;
     expected.sizeLimit = manifestSizeLimit;
     download(url, manifestPath, expected);
-    evaluateUpdateManifest();
-}
-
-void UpdaterApp::evaluateUpdateManifest()
-{
-    const QString manifestPath = localPath + QLatin1Char('/') + manifestFileName;
     QFile file(manifestPath);
     if (!file.open(QIODevice::ReadOnly)) {
         updaterLog().info("Could not open updates.json for reading");
-        QCoreApplication::quit();
-        return;
+        return false;
     }
-    // The bytes that are verified are the bytes that are evaluated.
-    const QByteArray manifest = file.readAll();
-    file.close();
+    manifest = file.readAll();
+    return true;
+}
 
-    const bool signedUpdates = !trustedKeys.isEmpty();
-    if (signedUpdates && !verifyManifestSignature(manifest)) {
-        QFile::remove(manifestPath);
-        QFile::remove(localPath + QLatin1Char('/') + signatureFileName);
-        QCoreApplication::quit();
-        return;
-    }
-    QJsonObject offer;
-    if (acceptUpdateManifest(manifest, QCoreApplication::applicationVersion(), signedUpdates, offer)
-            && !downloadPackage(offer)) {
-        updaterLog().info("    Updates could not be downloaded properly. "
-                          "Deleting partially downloaded files to try again.");
-        clearAvailableUpdates();
-    }
-    QCoreApplication::quit();
+// Where keys are built in, only a manifest with a good signature is taken, and the
+// copies of any other go.
+bool UpdaterApp::isManifestTaken(const QByteArray &manifest)
+{
+    if (trustedKeys.isEmpty() || verifyManifestSignature(manifest))
+        return true;
+    QFile::remove(localPath + QLatin1Char('/') + manifestFileName);
+    QFile::remove(localPath + QLatin1Char('/') + signatureFileName);
+    return false;
 }
 
 bool UpdaterApp::verifyManifestSignature(const QByteArray &manifest)
@@ -98,6 +123,15 @@ bool UpdaterApp::verifyManifestSignature(const QByteArray &manifest)
         return false;
     }
     return false;
+}
+
+bool UpdaterApp::isOfferedToThisInstall(const QJsonObject &offer)
+{
+    if (statedRollout(offer) >= 100)
+        return true;
+    QByteArray identity;
+    return installIdentity(localPath, identity)
+            && isRolledOutTo(offer, rolloutPlace(identity, offer.value(ManifestKey::version).toString()));
 }
 
 bool UpdaterApp::downloadPackage(const QJsonObject &manifest)

@@ -1,0 +1,32 @@
+#include "platform/smallfile.h"
+
+#include "platform/durablefile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+QByteArray readSmallFile(const QString &path, qint64 maxBytes)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile() || info.size() > maxBytes)
+        return QByteArray();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray bytes = file.read(maxBytes + 1);
+    return bytes.size() > maxBytes ? QByteArray() : bytes;
+}
+
+bool writeSmallFile(const QString &path, const QByteArray &bytes)
+{
+    // A new file of its own: its permissions are the owner's alone.
+    QTemporaryFile file(path + QLatin1String(".XXXXXX"));
+    if (!file.open() || file.write(bytes) != bytes.size() || !flushToDisk(file))
+        return false;
+    file.close();
+    if (!renameDurably(file.fileName(), path))
+        return false;
+    file.setAutoRemove(false);
+    return true;
+}
