@@ -1,6 +1,7 @@
 #include "app/updaterapp.h"
 
 #include "log/logmessage.h"
+#include "log/urlforlog.h"
 #include "transfer/stagingfile.h"
 #include "update/manifestkeys.h"
 
@@ -87,7 +88,7 @@ int UpdaterApp::run()
     // "/pc/" would read as the host "pc".
     const QUrl remoteBase(remotePathValue + remoteFolder, QUrl::TolerantMode);
     if (!remoteUrl.isValid() || remoteBase.authority() != remoteUrl.authority()) {
-        updaterLog().info("Remote path %s is not valid", qUtf8Printable(remotePathValue));
+        updaterLog().info("Remote path %s is not valid", qUtf8Printable(urlForLog(remotePathValue)));
         return 0;
     }
     const QStringList supportedSchemes{QStringLiteral("http"), QStringLiteral("https"),
@@ -107,7 +108,7 @@ int UpdaterApp::run()
                       qUtf8Printable(QCoreApplication::applicationName()),
                       qUtf8Printable(QCoreApplication::applicationVersion()));
     updaterLog().info("  Using local path at %s", qUtf8Printable(localPath));
-    updaterLog().info("  Using remote path at %s", qUtf8Printable(remotePath));
+    updaterLog().info("  Using remote path at %s", qUtf8Printable(urlForLog(remotePath)));
 
     QMetaObject::invokeMethod(this, "checkForUpdates", Qt::QueuedConnection);
     return QCoreApplication::exec();
