@@ -17,3 +17,9 @@ QString urlForLog(const QString &url)
         return url;
     return url.left(colon) + url.mid(at);
 }
+
+QString transferErrorForLog(QString message, const QUrl &url)
+{
+    const QString text = url.toString();
+    return message.replace(text, urlForLog(text));
+}

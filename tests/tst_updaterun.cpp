@@ -216,6 +216,10 @@ void UpdateRunTest::run_data()
         update(server, [package](const Sandbox &sandbox) { sandbox.publish("app.zip", package); },
                overHttp + QStringList{"    SUCCESS: MD5 hash of downloaded file is " + md5Hex(package) + ", as expected.",
                                       "    Finished downloading 300000 bytes."}, withApp, server);
+    // Qt's own message quotes the URL.
+    update("nothing published, with password", [](const Sandbox &) {}, manifest + QStringList{
+           "    ERROR: (203) Error transferring REMOTE/pc/updates.json - server replied: Not Found",
+           "Could not open updates.json for reading"}, {"updater.log"}, "http with password");
     const auto refused = [&](const char *name, const QStringList &errors, const QString &server) {
         update(name, [](const Sandbox &sandbox) { sandbox.publish("app.zip", "new"); },
                manifest + errors + QStringList{"Could not open updates.json for reading"}, {"updater.log"}, server);
