@@ -118,33 +118,23 @@ void RulesTest::signatureFile_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<bool>("valid");
     const QByteArrayList written = readFile(SIGNED_FOLDER "/pinned.prehashed.minisig").split('\n').mid(0, 4);
-    const QByteArray signature = written[1], trusted = written[2], global = written[3];
     const auto with = [written](int index, const QByteArray &line) {
         QByteArrayList lines = written;
         lines[index] = line;
         return lines.join('\n') + '\n';
     };
-    const QByteArray file = with(0, written[0]);
+    const QByteArray file = with(0, written[0]), untrusted = written[0], global = written[3];
     QTest::newRow("as written") << file << true;
     QTest::newRow("one more line feed") << file + '\n' << true;
-    QTest::newRow("no last line feed") << file.chopped(1) << true;
     QTest::newRow("CR LF") << written.join("\r\n") + "\r\n" << true;
     QTest::newRow("anything after the fourth line") << file + QByteArray("more\n\0\xff", 7) << true;
-    QTest::newRow("tab after untrusted comment") << with(0, written[0] + '\t') << true;
-    QTest::newRow("untrusted comment line of 1023 bytes") << with(0, written[0].leftJustified(1022, 'x')) << true;
-    QTest::newRow("CR ends the trusted comment") << with(2, trusted + "\rmore") << true;
+    QTest::newRow("untrusted comment line of 1023 bytes") << with(0, untrusted.leftJustified(1022, 'x')) << true;
+    QTest::newRow("untrusted comment line of 1024 bytes") << with(0, untrusted.leftJustified(1023, 'x')) << false;
+    QTest::newRow("CR ends the trusted comment") << with(2, written[2] + "\rmore") << true;
     QTest::newRow("NUL ends the global signature") << with(3, global + QByteArray("\0more", 5)) << true;
     QTest::newRow("bits beyond the last byte") << with(3, global.left(85) + char(global[85] + 1) + "==") << true;
     QTest::newRow("global signature without padding") << with(3, global.chopped(2)) << false;
-    QTest::newRow("signature without padding") << with(1, signature.chopped(1)) << false;
-    QTest::newRow("space after signature") << with(1, signature + ' ') << false;
-    QTest::newRow("space inside global signature") << with(3, global.left(40) + ' ' + global.mid(41)) << false;
-    QTest::newRow("space after trusted comment") << with(2, trusted + ' ') << false;
-    QTest::newRow("blank line before signature") << with(1, "\n" + signature) << false;
-    QTest::newRow("untrusted comment line of 1024 bytes") << with(0, written[0].leftJustified(1023, 'x')) << false;
-    QTest::newRow("NUL in trusted comment") << with(2, trusted + QByteArray("\0", 1)) << false;
-    QTest::newRow("signature line beyond 102 bytes") << with(1, signature + "\rmore") << false;
-    QTest::newRow("three lines") << with(3, QByteArray()).chopped(1) << false;
+    QTest::newRow("signature without padding") << with(1, written[1].chopped(1)) << false;
 }
 
 void RulesTest::signatureFile()
@@ -158,10 +148,8 @@ void RulesTest::signatureFile()
     // wine cannot run minisign, a Linux program.
     QTemporaryDir folder;
     writeFile(folder.filePath("variant.minisig"), file);
-    QProcess minisign;
-    minisign.start("minisign", {"-V", "-q", "-p", TEST_PUBLIC_KEY, "-m", SIGNED_FOLDER "/pinned.json", "-x", folder.filePath("variant.minisig")});
-    QVERIFY(minisign.waitForFinished());
-    QCOMPARE(minisign.exitStatus() == QProcess::NormalExit && minisign.exitCode() == 0, valid);
+    QCOMPARE(QProcess::execute("minisign", {"-V", "-q", "-p", TEST_PUBLIC_KEY, "-m", SIGNED_FOLDER "/pinned.json", "-x",
+                                            folder.filePath("variant.minisig")}) == 0, valid);
 #endif
 }
 
