@@ -8,6 +8,9 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 // Prepares the remote folder and the local one before a run.
 using Setup = std::function<void(const Sandbox &)>;
@@ -24,6 +27,30 @@ void publishSigned(const Sandbox &sandbox, const QString &manifest, const QStrin
     if (!signature.isEmpty())
         sandbox.putRemote("updates.json.minisig", readFile(SIGNED_FOLDER "/" + signature + ".minisig"));
 }
+
+#ifdef Q_OS_WIN
+// Sets the proxy ("host:port", empty: none) as the Internet Options do: the values they
+// keep for the user, and the connection settings blob that WinHTTP reads (a version, a
+// counter, flags 1 direct, 2 proxy, then the server, bypass list and script as length
+// and text).
+void setInternetOptionsProxy(const QString &server)
+{
+    const std::wstring options = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    const std::wstring name = server.toStdWString(), bypass = L"*.invalid";
+    const DWORD enabled = !server.isEmpty();
+    RegSetKeyValueW(HKEY_CURRENT_USER, options.c_str(), L"ProxyEnable", REG_DWORD, &enabled, sizeof enabled);
+    RegSetKeyValueW(HKEY_CURRENT_USER, options.c_str(), L"ProxyServer", REG_SZ, name.c_str(), DWORD(name.size() + 1) * 2);
+    RegSetKeyValueW(HKEY_CURRENT_USER, options.c_str(), L"ProxyOverride", REG_SZ, bypass.c_str(), DWORD(bypass.size() + 1) * 2);
+    QByteArray settings;
+    QDataStream stream(&settings, QIODevice::WriteOnly);
+    stream.setByteOrder(QDataStream::LittleEndian);
+    stream << quint32(0x46) << quint32(0) << quint32(enabled ? 3 : 1);
+    for (const QByteArray &text : {server.toLatin1(), QByteArray("*.invalid"), QByteArray()})
+        stream.writeBytes(text.constData(), uint(text.size()));
+    RegSetKeyValueW(HKEY_CURRENT_USER, (options + L"\\Connections").c_str(), L"DefaultConnectionSettings", REG_BINARY,
+                    settings.constData(), DWORD(settings.size()));
+}
+#endif
 }
 
 // Runs of the built updater, from the command line to the files left behind, against a
@@ -243,11 +270,6 @@ void UpdateRunTest::run()
     QFETCH(QStringList, log);
     QFETCH(QStringList, files);
     const QString proxy = server.section(" via ", 1);
-#ifdef Q_OS_WIN
-    if (!proxy.isEmpty())
-        QSKIP("Windows takes its proxy from the Internet Options, not from the environment");
-#endif
-
     Sandbox sandbox;
     setup(sandbox);
     // Qt sends nothing for the loopback address through a proxy; the proxy looks up the name.
@@ -258,8 +280,12 @@ void UpdateRunTest::run()
     // Port 1 on loopback: a proxy that does not answer.
     const QString proxyUrl = proxy.isEmpty() ? QString()
             : "http://127.0.0.1:" + (proxy == "dead proxy" ? QStringLiteral("1") : testServer(QString(proxy).replace(' ', '-')));
+#ifdef Q_OS_WIN
+    setInternetOptionsProxy(QUrl(proxyUrl).authority());
+#else
     qputenv("http_proxy", proxyUrl.toLatin1()); // empty: none
     qputenv("https_proxy", proxyUrl.toLatin1());
+#endif
     log.replaceInStrings("REMOTE_FOLDER", sandbox.remoteFolder());
     // The log names the user, but not the password.
     if (server.endsWith(" with password")) {
