@@ -98,7 +98,8 @@ bool readMinisignKey(const QString &text, MinisignKey &key)
 
 bool readMinisignSignature(const QByteArray &text, MinisignSignature &signature)
 {
-    // Four lines, each read as minisign reads it; whatever follows them is ignored.
+    // Four lines, each read as minisign reads it: the first three must end within their
+    // room, the last need not; whatever follows them is ignored.
     static const QByteArray untrustedPrefix("untrusted comment: ");
     static const QByteArray trustedPrefix("trusted comment: ");
     int position = 0;
