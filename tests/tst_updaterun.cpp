@@ -35,20 +35,19 @@ void publishSigned(const Sandbox &sandbox, const QString &manifest, const QStrin
 // and text).
 void setInternetOptionsProxy(const QString &server)
 {
-    const std::wstring options = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-    const std::wstring name = server.toStdWString(), bypass = L"*.invalid";
+    const wchar_t *options = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
     const DWORD enabled = !server.isEmpty();
-    RegSetKeyValueW(HKEY_CURRENT_USER, options.c_str(), L"ProxyEnable", REG_DWORD, &enabled, sizeof enabled);
-    RegSetKeyValueW(HKEY_CURRENT_USER, options.c_str(), L"ProxyServer", REG_SZ, name.c_str(), DWORD(name.size() + 1) * 2);
-    RegSetKeyValueW(HKEY_CURRENT_USER, options.c_str(), L"ProxyOverride", REG_SZ, bypass.c_str(), DWORD(bypass.size() + 1) * 2);
+    RegSetKeyValueW(HKEY_CURRENT_USER, options, L"ProxyEnable", REG_DWORD, &enabled, sizeof enabled);
+    RegSetKeyValueW(HKEY_CURRENT_USER, options, L"ProxyServer", REG_SZ, server.utf16(), DWORD(server.size() + 1) * 2);
+    RegSetKeyValueW(HKEY_CURRENT_USER, options, L"ProxyOverride", REG_SZ, L"*.invalid", sizeof L"*.invalid");
     QByteArray settings;
     QDataStream stream(&settings, QIODevice::WriteOnly);
     stream.setByteOrder(QDataStream::LittleEndian);
     stream << quint32(0x46) << quint32(0) << quint32(enabled ? 3 : 1);
     for (const QByteArray &text : {server.toLatin1(), QByteArray("*.invalid"), QByteArray()})
         stream.writeBytes(text.constData(), uint(text.size()));
-    RegSetKeyValueW(HKEY_CURRENT_USER, (options + L"\\Connections").c_str(), L"DefaultConnectionSettings", REG_BINARY,
-                    settings.constData(), DWORD(settings.size()));
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+                    L"DefaultConnectionSettings", REG_BINARY, settings.constData(), DWORD(settings.size()));
 }
 #endif
 }
