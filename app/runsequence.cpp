@@ -1,6 +1,7 @@
 #include "app/updaterapp.h"
 
 #include "log/logmessage.h"
+#include "log/urlforlog.h"
 #include "platform/ownfolder.h"
 #include "transfer/stagingfile.h"
 #include "update/manifestkeys.h"
@@ -108,7 +109,7 @@ int UpdaterApp::run()
         // "/pc/" would read as the host "pc".
         const QUrl remoteBase(remotePathValue + remoteFolder, QUrl::TolerantMode);
         if (!remoteUrl.isValid() || remoteBase.authority() != remoteUrl.authority()) {
-            updaterLog().info("Remote path %s is not valid", qUtf8Printable(remotePathValue));
+            updaterLog().info("Remote path %s is not valid", qUtf8Printable(urlForLog(remotePathValue)));
             return 0;
         }
         if (!supportedSchemes.contains(remoteUrl.scheme(), Qt::CaseSensitive)) {
@@ -128,7 +129,7 @@ int UpdaterApp::run()
                       qUtf8Printable(QCoreApplication::applicationVersion()));
     updaterLog().info("  Using local path at %s", qUtf8Printable(localPath));
     for (const QString &path : qAsConst(remotePaths))
-        updaterLog().info("  Using remote path at %s", qUtf8Printable(path));
+        updaterLog().info("  Using remote path at %s", qUtf8Printable(urlForLog(path)));
 
     QMetaObject::invokeMethod(this, "checkForUpdates", Qt::QueuedConnection);
     return QCoreApplication::exec();

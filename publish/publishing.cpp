@@ -161,9 +161,11 @@ int publishUpdate(const PublishCommand &command)
     if (!isPackageNameAllowed(packageName))
         return refuse(InputRefused, QStringLiteral("the updater would refuse the package name %1.")
                                             .arg(quoted(packageName)));
-    // Published beside the manifest, a package of that name would replace it.
-    if (packageName.compare(manifestFileName, Qt::CaseInsensitive) == 0)
-        return refuse(InputRefused, QStringLiteral("a package cannot be named %1, like the manifest.")
+    // Published beside the manifest and its signature, a package of either name would
+    // replace one of them, on a case-insensitive server too.
+    if (packageName.compare(manifestFileName, Qt::CaseInsensitive) == 0
+            || packageName.compare(signatureFileName, Qt::CaseInsensitive) == 0)
+        return refuse(InputRefused, QStringLiteral("a package cannot be named %1, like the manifest or its signature.")
                                             .arg(quoted(packageName)));
     FileDigest package;
     QString error;

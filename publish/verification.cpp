@@ -70,11 +70,6 @@ bool checkPackage(const QString &remoteDir, const QJsonObject &offer, const QStr
         printProblem(who + QStringLiteral(" would refuse the package name \"%1\".").arg(name));
         return false;
     }
-    // The updater creates no folders below its available folder, which it keeps empty.
-    if (name.contains(QLatin1Char('/'))) {
-        printProblem(who + QStringLiteral(" would fail to store the package \"%1\": it has a folder part.").arg(name));
-        return false;
-    }
     const QString path = publishedFilePath(remoteDir, name);
     FileDigest digest;
     QString error;

@@ -81,8 +81,8 @@ void PublishTest::publishing_data()
     row("unknown rule", "no folder", "app.zip", {"--version", "2.1", "--os-version", "win7"}, 2,
         "the Windows version rule \"win7\" names no version the updater knows (any, or 7, 8, 8.1, 10,");
     row("colon in name", "empty", "c:setup.exe", {"--version", "2.1"}, 2, "the updater would refuse the package name \"c:setup.exe\".");
-    row("named like the manifest", "published", "Updates.JSON", {"--version", "2.2", "--force"}, 2,
-        "a package cannot be named \"Updates.JSON\", like the manifest.");
+    for (const char *name : {"Updates.JSON", "updates.json.MINISIG"})
+        row(name, "published", name, {"--version", "2.2", "--force"}, 2, "a package cannot be named \"" + QString(name) + "\", like the");
     row("missing package", "no folder", "", {"--version", "2.1"}, 2, "cannot read the package");
     row("different package of same name", "published", "app.zip", {"--version", "2.2"}, 3,
         "a different app.zip is already published, and updaters may be downloading it (--force replaces it).");
@@ -172,7 +172,7 @@ void PublishTest::verification_data()
     QTest::newRow("damaged package") << "app.zip" << QByteArray("truncated") << 5
             << all + "download app.zip and discard it as damaged: its MD5 is " + md5Hex("truncated") + ", updates.json states " + md5 + ".\n";
     QTest::newRow("package named with a folder") << "updates.json" << manifest("sub/app.zip") << 5
-            << all + "fail to store the package \"sub/app.zip\": it has a folder part.\n";
+            << all + "refuse the package name \"sub/app.zip\".\n";
     QTest::newRow("rule for one Windows") << "updates.json" << manifest("app.zip", ",\"compatible_os_version\":\"8.1\"")
             << 0 << "An updater of version 2.0.1610051745 on Windows 7, 8, 10 would not install an update: "
                     "Target OS Version is not compatible.\n";

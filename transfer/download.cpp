@@ -1,10 +1,11 @@
 #include "app/updaterapp.h"
 
 #include "log/logmessage.h"
+#include "log/urlforlog.h"
 
 bool UpdaterApp::download(const QUrl &url, const QString &destination, const ExpectedFile &expected)
 {
-    updaterLog().info("Downloading %s to %s", qUtf8Printable(url.toString()), qUtf8Printable(destination));
+    updaterLog().info("Downloading %s to %s", qUtf8Printable(urlForLog(url.toString())), qUtf8Printable(destination));
     serverWaitUntil = QDateTime();
     // Both transports wait in transferLoop, which serves one transfer at a time.
     if (transferLoop.isRunning())

@@ -1,6 +1,7 @@
 #include "app/updaterapp.h"
 
 #include "log/logmessage.h"
+#include "log/urlforlog.h"
 #include "transfer/digestcheck.h"
 #include "transfer/networktransfer.h"
 #include "transfer/partialdownload.h"
@@ -185,7 +186,7 @@ bool UpdaterApp::fetchOverNetwork(const QUrl &url, const QString &destination,
             transferLoop.exit(storeReply(reply, staged, partial, destination, expected) ? 0 : 1);
     };
     auto onError = [this, reply](QNetworkReply::NetworkError code) {
-        updaterLog().info("    ERROR: (%d) %s", int(code), qUtf8Printable(reply->errorString()));
+        updaterLog().info("    ERROR: (%d) %s", int(code), qUtf8Printable(transferErrorForLog(reply->errorString(), reply->url())));
         serverWaitUntil = retryAfter(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
                                      reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
         if (serverWaitUntil.isValid())

@@ -1,5 +1,7 @@
 #include "update/minisign.h"
 
+#include <QRegularExpression>
+
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -12,12 +14,49 @@ constexpr int keyIdSize = 8;
 constexpr int publicKeySize = 32;
 constexpr int signatureSize = 64;
 
-QByteArray fromStrictBase64(const QByteArray &text, int expectedSize, bool &ok)
+// Base64 as minisign reads it: padded to whole groups of four, "=" only at the end,
+// and bits beyond the last byte not checked.
+QByteArray fromMinisignBase64(const QByteArray &text, int expectedSize, bool &ok)
 {
+    static const QRegularExpression shape(QStringLiteral("^[A-Za-z0-9+/]+={0,2}$"));
+    ok = ok && text.size() % 4 == 0 && shape.match(QString::fromLatin1(text)).hasMatch();
     const QByteArray::FromBase64Result decoded =
             QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
     ok = ok && decoded && decoded.decoded.size() == expectedSize;
     return decoded.decoded;
+}
+
+// The room minisign gives each line of a signature file, its line feed included.
+int base64LineBuffer(int bytes)
+{
+    return (bytes + 2) / 3 * 4 + 1 + 2;
+}
+constexpr int untrustedCommentBuffer = 1024;
+constexpr int trustedCommentBuffer = 8192;
+
+// The next line as minisign reads it, with fgets() into a buffer of bufferSize bytes:
+// at most bufferSize - 1 bytes, up to a line feed. Its text ends at the first NUL, CR or
+// LF; ended is false when no line feed came before the buffer filled or a NUL. False
+// when no byte is left.
+bool readLine(const QByteArray &text, int &position, int bufferSize, QByteArray &line, bool &ended)
+{
+    if (position >= text.size())
+        return false;
+    const int feed = text.indexOf('\n', position);
+    const int end = std::min(feed < 0 ? text.size() : feed + 1, position + bufferSize - 1);
+    line = text.mid(position, end - position);
+    position = end;
+    const int nul = line.indexOf('\0');
+    if (nul >= 0)
+        line.truncate(nul);
+    ended = line.endsWith('\n');
+    for (int i = 0; i < line.size(); ++i) {
+        if (line.at(i) == '\r' || line.at(i) == '\n') {
+            line.truncate(i);
+            break;
+        }
+    }
+    return true;
 }
 
 bool verifyEd25519(const QByteArray &publicKey, const QByteArray &message, const QByteArray &signature)
@@ -49,7 +88,7 @@ bool readMinisignKey(const QString &text, MinisignKey &key)
 {
     bool ok = true;
     const QByteArray decoded =
-            fromStrictBase64(text.trimmed().toLatin1(), 2 + keyIdSize + publicKeySize, ok);
+            fromMinisignBase64(text.trimmed().toLatin1(), 2 + keyIdSize + publicKeySize, ok);
     if (!ok || !decoded.startsWith(ed25519Algorithm))
         return false;
     key.id = decoded.mid(2, keyIdSize);
@@ -59,29 +98,29 @@ bool readMinisignKey(const QString &text, MinisignKey &key)
 
 bool readMinisignSignature(const QByteArray &text, MinisignSignature &signature)
 {
+    // Four lines, each read as minisign reads it: the first three must end within their
+    // room, the last need not; whatever follows them is ignored.
     static const QByteArray untrustedPrefix("untrusted comment: ");
     static const QByteArray trustedPrefix("trusted comment: ");
-    if (text.size() > maxSignatureFileSize)
-        return false;
-    QList<QByteArray> lines = text.split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    if (lines.size() != 4)
-        return false;
-    for (QByteArray &line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-    }
-    bool ok = lines[0].startsWith(untrustedPrefix) && lines[2].startsWith(trustedPrefix);
-    const QByteArray signedPart = fromStrictBase64(lines[1], 2 + keyIdSize + signatureSize, ok);
-    signature.globalSignature = fromStrictBase64(lines[3], signatureSize, ok);
+    int position = 0;
+    QByteArray untrusted, signed64, trusted, global64;
+    bool untrustedEnded = false, signedEnded = false, trustedEnded = false, globalEnded = false;
+    bool ok = readLine(text, position, untrustedCommentBuffer, untrusted, untrustedEnded) && untrustedEnded
+            && untrusted.startsWith(untrustedPrefix)
+            && readLine(text, position, base64LineBuffer(2 + keyIdSize + signatureSize), signed64, signedEnded)
+            && signedEnded
+            && readLine(text, position, trustedCommentBuffer, trusted, trustedEnded) && trustedEnded
+            && trusted.startsWith(trustedPrefix)
+            && readLine(text, position, base64LineBuffer(signatureSize), global64, globalEnded);
+    const QByteArray signedPart = fromMinisignBase64(signed64, 2 + keyIdSize + signatureSize, ok);
+    signature.globalSignature = fromMinisignBase64(global64, signatureSize, ok);
     const QByteArray algorithm = signedPart.left(2);
     if (!ok || (algorithm != ed25519Algorithm && algorithm != prehashedAlgorithm))
         return false;
     signature.prehashed = algorithm == prehashedAlgorithm;
     signature.keyId = signedPart.mid(2, keyIdSize);
     signature.signature = signedPart.mid(2 + keyIdSize);
-    signature.trustedComment = lines[2].mid(trustedPrefix.size());
+    signature.trustedComment = trusted.mid(trustedPrefix.size());
     return true;
 }
 

@@ -8,7 +8,8 @@
 // Keys and signatures in the formats of the minisign tool, with which release
 // engineers sign updates.json; the updater only verifies.
 
-// A signature file longer than this is no minisign signature.
+// The bytes of a signature file worth reading: minisign reads four lines of bounded
+// length, which fit in this, and ignores the rest.
 constexpr int maxSignatureFileSize = 16384;
 
 // A public key: the base64 line of a minisign .pub file ("RW...").
@@ -20,7 +21,8 @@ struct MinisignKey
 bool readMinisignKey(const QString &text, MinisignKey &key);
 
 // A signature file: an untrusted comment, the signature, a trusted comment and the
-// global signature over signature and trusted comment, each on a line of its own.
+// global signature over signature and trusted comment, each on a line of its own, read
+// exactly as minisign 0.11 reads them.
 struct MinisignSignature
 {
     bool prehashed = false; // "ED": the file's BLAKE2b-512 is signed, not its bytes

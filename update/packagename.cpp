@@ -1,44 +1,32 @@
 #include "update/packagename.h"
 
 #include <QRegularExpression>
-#include <QStringList>
 
 namespace {
-// Characters that no file name on Windows may hold, besides the control characters.
-const QLatin1String forbiddenCharacters("\\:<>\"|?*");
+// Characters that no file name on Windows may hold, besides the control characters;
+// "/" too, since the available folder holds files only.
+const QLatin1String forbiddenCharacters("/\\:<>\"|?*");
 
-// Windows opens a device, not a file, for these names, whatever the extension.
-bool isReservedDeviceName(const QString &segment)
+// Windows opens a device, not a file, for these names, whatever the extension and case;
+// its COM and LPT ports include 0 and the superscript digits 1 to 3.
+bool isReservedDeviceName(const QString &name)
 {
     static const QRegularExpression device(
-            QStringLiteral("^(con|prn|aux|nul|com[1-9]|lpt[1-9]) *(\\..*)?$"),
+            QStringLiteral("^(con|prn|aux|nul|conin\\$|conout\\$|(com|lpt)[0-9\\x{b9}\\x{b2}\\x{b3}]) *(\\..*)?$"),
             QRegularExpression::CaseInsensitiveOption);
-    return device.match(segment).hasMatch();
-}
-
-// Windows drops a trailing dot or space from a name, so the file would land elsewhere.
-bool isStorableOnWindows(const QString &segment)
-{
-    if (segment.isEmpty() || segment == QLatin1String("."))
-        return true;
-    return !segment.endsWith(QLatin1Char('.')) && !segment.endsWith(QLatin1Char(' '))
-            && !isReservedDeviceName(segment);
+    return device.match(name).hasMatch();
 }
 }
 
 bool isPackageNameAllowed(const QString &name)
 {
-    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
+    if (name.isEmpty())
         return false;
     for (const QChar c : name) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f || forbiddenCharacters.contains(c))
             return false;
     }
-    const QStringList segments = name.split(QLatin1Char('/'));
-    for (const QString &segment : segments) {
-        if (segment == QLatin1String("..") || !isStorableOnWindows(segment))
-            return false;
-    }
-    const QString &last = segments.last();
-    return !last.isEmpty() && last != QLatin1String(".");
+    // Windows drops a trailing dot or space from a name, so the file would land elsewhere;
+    // this refuses "." and ".." too.
+    return !name.endsWith(QLatin1Char('.')) && !name.endsWith(QLatin1Char(' ')) && !isReservedDeviceName(name);
 }

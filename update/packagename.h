@@ -3,11 +3,11 @@
 
 #include <QString>
 
-// Whether a package name from a manifest may be stored below the available folder:
-// a relative path of "/"-separated segments that names a file, with no ".." segment,
-// and a name that Windows can create: no backslash, colon, < > " | ? * or control
-// character, no reserved device name such as CON or com1.txt, and no segment that
-// ends with a dot or a space. The rule is the same on every system.
+// Whether a package name from a manifest may be stored in the available folder: a file
+// name without a folder part that Windows can create: no "/", backslash, colon,
+// < > " | ? * or control character, no reserved device name such as CON, com1.txt or
+// CONIN$, not "." or "..", and no trailing dot or space. The rule is the same on every
+// system.
 bool isPackageNameAllowed(const QString &name);
 
 #endif

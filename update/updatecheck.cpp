@@ -1,6 +1,7 @@
 #include "app/updaterapp.h"
 
 #include "log/logmessage.h"
+#include "log/urlforlog.h"
 #include "platform/ownfolder.h"
 #include "transfer/serverwait.h"
 #include "update/installidentity.h"
@@ -35,7 +36,7 @@ void UpdaterApp::updateFromRemotePaths()
     for (int i = 0; i < remotePaths.size() && !shutdownRequested; ++i) {
         remotePath = remotePaths.at(i);
         if (i > 0)
-            updaterLog().info("Trying next remote path %s", qUtf8Printable(remotePath));
+            updaterLog().info("Trying next remote path %s", qUtf8Printable(urlForLog(remotePath)));
         if (isServerWaitPending())
             continue;
         QByteArray manifest;
