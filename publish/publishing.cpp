@@ -7,7 +7,6 @@
 #include "publish/remotefolder.h"
 #include "publish/signing.h"
 #include "update/manifestkeys.h"
-#include "update/minisign.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
 #include "update/updaterversion.h"
@@ -100,17 +99,6 @@ bool isNewerThanUpdaters(const QString &version)
     LogCapture quiet;
     return compareVersions(version, updaterVersion) > 0;
 }
-
-// Writes under a temporary name beside path, renamed into place when complete.
-bool writeWhole(const QString &path, const QByteArray &text, QString &error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
 }
 
 int publishUpdate(const PublishCommand &command)
@@ -179,7 +167,8 @@ int publishUpdate(const PublishCommand &command)
 
     const QByteArray manifest = manifestText(command, packageName, package);
     QByteArray signature;
-    if (!command.signKeyPath.isEmpty() && !signManifest(manifest, command.signKeyPath, signature, error))
+    if (!command.signKeyPath.isEmpty()
+            && !signManifest(manifest, command.signKeyPath, command.expiresDays, signature, error))
         return refuse(SigningFailed, QStringLiteral("cannot sign with %1: %2.").arg(command.signKeyPath, error));
 
     // From here on the folder changes; a failure takes back what this run added.
@@ -211,8 +200,7 @@ int publishUpdate(const PublishCommand &command)
 
     printResult(QStringLiteral("Published version %1: %2, %3 bytes, MD5 %4.")
                         .arg(command.version, packageName, QString::number(package.size), package.md5));
-    MinisignSignature signedBy;
-    if (readMinisignSignature(signature, signedBy))
-        printResult(QStringLiteral("Signed updates.json with key %1.").arg(keyIdText(signedBy.keyId)));
+    if (!signature.isEmpty())
+        printResult(signingReport(signature));
     return Success;
 }
