@@ -16,7 +16,7 @@ QString description()
             "time and expiry; or, with --verify, checks what is published there.\n"
             "\n"
             "Exit codes:\n"
-            "  0  published; with --verify, an updater of version %1 would install the update\n"
+            "  0  published, or signed again; with --verify, an updater of version %1 would install the update\n"
             "  1  the command line is wrong\n"
             "  2  refused: the version, the Windows version rule, the package or its name\n"
             "  3  refused: updaters of version %1 or the published version are as recent, or\n"
@@ -69,7 +69,7 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
     const QCommandLineOption resignOption(QStringLiteral("resign"),
             QStringLiteral("Instead of publishing, sign the published updates.json again with --sign-key, "
                            "with a new time and expiry, changing no other file. Only a manifest that the same "
-                           "key signed before is signed again."));
+                           "key signed before is signed again (minisign asks twice for a password)."));
     const QCommandLineOption toolVersionOption({QStringLiteral("v"), QStringLiteral("tool-version")},
             QStringLiteral("Displays the tool's version information."));
     parser.addOptions({remoteOption, packageOption, versionOption, osVersionOption, forceOption,

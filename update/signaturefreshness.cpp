@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 const QLatin1String recordName("signature-time");
@@ -16,9 +17,11 @@ constexpr qint64 clockTolerance = 24 * 60 * 60;
 // The signing time of the newest signature taken, or -1 when there is no readable record.
 qint64 readNewestTaken(const QString &path)
 {
+    // Anything but a file, such as a FIFO that would never give its bytes, is no record.
     QFile file(path);
     qint64 seconds = -1;
-    if (!file.open(QIODevice::ReadOnly) || !readUnixSeconds(file.read(32).trimmed(), seconds))
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)
+            || !readUnixSeconds(file.read(32).trimmed(), seconds))
         return -1;
     return seconds;
 }
