@@ -80,6 +80,7 @@ QString signingReport(const QByteArray &signature)
     MinisignSignature readable;
     SignedStatement statement;
     readMinisignSignature(signature, readable);
+    // Read for the times it states, which signManifest made sure of.
     checkSignedStatement(readable.trustedComment, 0, statement);
     return QStringLiteral("Signed updates.json with key %1 at %2, valid until %3.")
             .arg(keyIdText(readable.keyId), utcText(statement.timestamp), utcText(statement.expires));
