@@ -18,12 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
            "a readable signature has the sizes of minisign's");
 
     QString keyId;
-    const SignatureCheck check = checkSignature(manifest, text, trustedKeys, keyId);
+    QByteArray trustedComment;
+    const SignatureCheck check = checkSignature(manifest, text, trustedKeys, keyId, trustedComment);
     expect((check == SignatureCheck::Malformed) == !readable, "only an unreadable signature is malformed");
     expect(check == SignatureCheck::Malformed || keyId.size() == 16, "a readable signature names a key id");
     if (check == SignatureCheck::Valid) {
         QString otherKeyId;
-        expect(checkSignature(manifest + ' ', text, trustedKeys, otherKeyId) == SignatureCheck::Mismatch,
+        expect(checkSignature(manifest + ' ', text, trustedKeys, otherKeyId, trustedComment) == SignatureCheck::Mismatch,
                "a signature holds for the bytes it signs alone");
     }
 

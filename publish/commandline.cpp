@@ -12,17 +12,20 @@ QString description()
     return QStringLiteral(
             "Publishes an update package into the folder that the Orvella Software Updater's\n"
             "--remotePath points at (DIR/pc/updates.json and the package beside it), with the\n"
-            "updater's own rules; or, with --verify, checks what is published there.\n"
+            "updater's own rules; with --resign, signs the published manifest again with a new\n"
+            "time and expiry; or, with --verify, checks what is published there.\n"
             "\n"
             "Exit codes:\n"
-            "  0  published; with --verify, an updater of version %1 would install the update\n"
+            "  0  published, or signed again; with --verify, an updater of version %1 would install the update\n"
             "  1  the command line is wrong\n"
             "  2  refused: the version, the Windows version rule, the package or its name\n"
             "  3  refused: updaters of version %1 or the published version are as recent, or\n"
-            "     a package of that name with other bytes is published (--force publishes anyway)\n"
+            "     a package of that name with other bytes is published (--force publishes anyway);\n"
+            "     --resign: the published updates.json is not signed by the key\n"
             "  4  reading or writing DIR failed\n"
             "  5  --verify: an updater of version %1 would not install an update\n"
             "  6  minisign could not sign the manifest\n"
+            "  7  --verify: the signature of updates.json has expired (--resign renews it)\n"
             "Only a run that exits with 0 leaves DIR changed, but for one case: a package\n"
             "replaced with --force, and a signature, stay replaced when the manifest cannot\n"
             "be written.")
@@ -64,10 +67,19 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
                            "raise it to roll out further, 0 halts. Republishing the published version and "
                            "package with another rollout needs no --force."),
             QStringLiteral("PERCENT"));
+    const QCommandLineOption expiresOption(QStringLiteral("expires"),
+            QStringLiteral("With --sign-key: the signature holds for DAYS days (at least 1, at most 36500; "
+                           "default 30), after which updaters refuse it; re-sign well before."),
+            QStringLiteral("DAYS"), QStringLiteral("30"));
+    const QCommandLineOption resignOption(QStringLiteral("resign"),
+            QStringLiteral("Instead of publishing, sign the published updates.json again with --sign-key, "
+                           "with a new time and expiry, changing no other file. Only a manifest that the same "
+                           "key signed before is signed again (minisign asks twice for a password)."));
     const QCommandLineOption toolVersionOption({QStringLiteral("v"), QStringLiteral("tool-version")},
             QStringLiteral("Displays the tool's version information."));
     parser.addOptions({remoteOption, packageOption, versionOption, osVersionOption, forceOption,
-                       rolloutOption, signKeyOption, verifyOption, publicKeyOption, toolVersionOption});
+                       rolloutOption, signKeyOption, expiresOption, resignOption, verifyOption, publicKeyOption,
+                       toolVersionOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
 
     if (!parser.parse(arguments)) {
@@ -92,7 +104,7 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
     command.verify = parser.isSet(verifyOption);
     if (command.verify) {
         for (const QCommandLineOption &option : {packageOption, versionOption, osVersionOption, forceOption,
-                                                 rolloutOption, signKeyOption}) {
+                                                 rolloutOption, signKeyOption, expiresOption, resignOption}) {
             if (parser.isSet(option)) {
                 printProblem(QStringLiteral("--verify only checks; it takes no --%1.").arg(option.names().first()));
                 return false;
@@ -105,6 +117,31 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
         printProblem(QStringLiteral("--public-key only goes with --verify (see --help)."));
         return false;
     }
+    bool whole = false;
+    command.expiresDays = parser.value(expiresOption).toInt(&whole);
+    if (!whole || command.expiresDays < 1 || command.expiresDays > 36500) {
+        printProblem(QStringLiteral("--expires takes a whole number of days from 1 to 36500 (see --help)."));
+        return false;
+    }
+    command.signKeyPath = parser.value(signKeyOption);
+    if (parser.isSet(expiresOption) && command.signKeyPath.isEmpty()) {
+        printProblem(QStringLiteral("--expires only goes with --sign-key (see --help)."));
+        return false;
+    }
+    command.resign = parser.isSet(resignOption);
+    if (command.resign) {
+        for (const QCommandLineOption &option : {packageOption, versionOption, osVersionOption, forceOption, rolloutOption}) {
+            if (parser.isSet(option)) {
+                printProblem(QStringLiteral("--resign only signs again; it takes no --%1.").arg(option.names().first()));
+                return false;
+            }
+        }
+        if (command.signKeyPath.isEmpty()) {
+            printProblem(QStringLiteral("--resign needs --sign-key FILE (see --help)."));
+            return false;
+        }
+        return true;
+    }
     if (!parser.isSet(packageOption) || !parser.isSet(versionOption)) {
         printProblem(QStringLiteral("Publishing needs --package FILE and --version V (see --help)."));
         return false;
@@ -115,6 +152,5 @@ bool parseCommandLine(const QStringList &arguments, PublishCommand &command)
     command.osRule = parser.value(osVersionOption);
     command.force = parser.isSet(forceOption);
     command.rollout = parser.value(rolloutOption);
-    command.signKeyPath = parser.value(signKeyOption);
     return true;
 }

@@ -10,6 +10,8 @@ struct PublishCommand
     QString remoteDir;
     bool verify = false;
     QString publicKey; // only for --verify: a minisign public key, or a .pub file
+    bool resign = false; // sign the published manifest again, changing nothing else
+    int expiresDays = 30; // how long a signature made now holds
     // Only for publishing:
     QString packagePath;
     QString version;

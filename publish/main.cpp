@@ -1,6 +1,7 @@
 #include "publish/commandline.h"
 #include "publish/exitcodes.h"
 #include "publish/publishing.h"
+#include "publish/resigning.h"
 #include "publish/verification.h"
 #include "update/updaterversion.h"
 
@@ -17,5 +18,7 @@ int main(int argc, char *argv[])
     PublishCommand command;
     if (!parseCommandLine(QCoreApplication::arguments(), command))
         return UsageError;
-    return command.verify ? verifyPublishedUpdate(command.remoteDir, command.publicKey) : publishUpdate(command);
+    if (command.verify)
+        return verifyPublishedUpdate(command.remoteDir, command.publicKey);
+    return command.resign ? resignUpdate(command) : publishUpdate(command);
 }

@@ -8,7 +8,6 @@
 #include "publish/signing.h"
 #include "update/manifestkeys.h"
 #include "update/manifestrules.h"
-#include "update/minisign.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
 #include "update/updaterversion.h"
@@ -117,17 +116,6 @@ bool isNewerThanUpdaters(const QString &version)
     LogCapture quiet;
     return compareVersions(version, updaterVersion) > 0;
 }
-
-// Writes under a temporary name beside path, renamed into place when complete.
-bool writeWhole(const QString &path, const QByteArray &text, QString &error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
 }
 
 int publishUpdate(const PublishCommand &command)
@@ -204,7 +192,8 @@ int publishUpdate(const PublishCommand &command)
 
     const QByteArray manifest = QJsonDocument(manifestObject).toJson(QJsonDocument::Indented);
     QByteArray signature;
-    if (!command.signKeyPath.isEmpty() && !signManifest(manifest, command.signKeyPath, signature, error))
+    if (!command.signKeyPath.isEmpty()
+            && !signManifest(manifest, command.signKeyPath, command.expiresDays, signature, error))
         return refuse(SigningFailed, QStringLiteral("cannot sign with %1: %2.").arg(command.signKeyPath, error));
 
     // From here on the folder changes; a failure takes back what this run added.
@@ -238,8 +227,7 @@ int publishUpdate(const PublishCommand &command)
                         .arg(command.version, packageName, QString::number(package.size), package.md5));
     if (manifestObject.contains(ManifestKey::rollout))
         printResult(QStringLiteral("Rolled out to %1 percent of computers.").arg(rolloutText(statedRollout(manifestObject))));
-    MinisignSignature signedBy;
-    if (readMinisignSignature(signature, signedBy))
-        printResult(QStringLiteral("Signed updates.json with key %1.").arg(keyIdText(signedBy.keyId)));
+    if (!signature.isEmpty())
+        printResult(signingReport(signature));
     return Success;
 }

@@ -3,6 +3,7 @@
 #include "update/manifestkeys.h"
 
 #include <QDir>
+#include <QSaveFile>
 
 QString updateFolderPath(const QString &remoteDir)
 {
@@ -17,4 +18,14 @@ QString publishedFilePath(const QString &remoteDir, const QString &name)
 QString publishedManifestPath(const QString &remoteDir)
 {
     return publishedFilePath(remoteDir, manifestFileName);
+}
+
+bool writeWhole(const QString &path, const QByteArray &text, QString &error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
 }

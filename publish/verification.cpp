@@ -11,8 +11,10 @@
 #include "update/minisign.h"
 #include "update/oscompatibility.h"
 #include "update/packagename.h"
+#include "update/signedstatement.h"
 #include "update/updaterversion.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
@@ -128,32 +130,49 @@ void reportSignature(bool isSigned, const QByteArray &signature)
 }
 
 // The signature checked with the updater's own code, as an updater that trusts the key
-// does; false when such an updater would refuse the manifest.
-bool checkSignatureWithKey(const QByteArray &manifest, bool isSigned, const QByteArray &signature,
-                           const QString &keyText, const MinisignKey &key)
+// does: Success, or the exit code for why such an updater would refuse the manifest.
+ExitCode checkSignatureWithKey(const QByteArray &manifest, bool isSigned, const QByteArray &signature,
+                               const QString &keyText, const MinisignKey &key)
 {
     const QString refusal = QStringLiteral("An updater that trusts key %1 would refuse updates.json: ")
                                     .arg(keyIdText(key.id));
     if (!isSigned) {
         printProblem(refusal + QStringLiteral("it is not signed."));
-        return false;
+        return NoUpdateOffered;
     }
     QString keyId;
-    switch (checkSignature(manifest, signature, {keyText}, keyId)) {
+    QByteArray trustedComment;
+    switch (checkSignature(manifest, signature, {keyText}, keyId, trustedComment)) {
     case SignatureCheck::Valid:
-        printResult(QStringLiteral("updates.json is signed by key %1.").arg(keyId));
-        return true;
+        break;
     case SignatureCheck::Malformed:
         printProblem(refusal + QStringLiteral("its signature is malformed."));
-        return false;
+        return NoUpdateOffered;
     case SignatureCheck::UntrustedKey:
         printProblem(refusal + QStringLiteral("it is signed by key %1.").arg(keyId));
-        return false;
+        return NoUpdateOffered;
     case SignatureCheck::Mismatch:
         printProblem(refusal + QStringLiteral("its signature does not match."));
-        return false;
+        return NoUpdateOffered;
     }
-    return false;
+    SignedStatement statement;
+    switch (checkSignedStatement(trustedComment, QDateTime::currentSecsSinceEpoch(), statement)) {
+    case StatementCheck::Current:
+        printResult(QStringLiteral("updates.json is signed by key %1 at %2, valid until %3.")
+                            .arg(keyId, utcText(statement.timestamp), utcText(statement.expires)));
+        return Success;
+    case StatementCheck::Unstated:
+        printProblem(refusal + QStringLiteral("its signature does not state its time, file and expiry."));
+        return NoUpdateOffered;
+    case StatementCheck::OtherFile:
+        printProblem(refusal + QStringLiteral("its signature was made for %1.").arg(statement.file));
+        return NoUpdateOffered;
+    case StatementCheck::Expired:
+        printProblem(refusal + QStringLiteral("its signature, made at %1, expired at %2 (--resign renews it).")
+                                       .arg(utcText(statement.timestamp), utcText(statement.expires)));
+        return SignatureExpired;
+    }
+    return NoUpdateOffered;
 }
 }
 
@@ -179,8 +198,8 @@ int verifyPublishedUpdate(const QString &remoteDir, const QString &publicKey)
     const QByteArray signature = isSigned ? signatureFile.read(maxSignatureFileSize + 1) : QByteArray();
     if (publicKey.isEmpty())
         reportSignature(isSigned, signature);
-    else if (!checkSignatureWithKey(manifest, isSigned, signature, keyText, key))
-        return NoUpdateOffered;
+    else if (const ExitCode refused = checkSignatureWithKey(manifest, isSigned, signature, keyText, key))
+        return refused;
     QJsonObject offer;
     const QVector<Decision> decisions = decideOnEachWindows(manifest, !publicKey.isEmpty(), offer);
     bool installs = false;

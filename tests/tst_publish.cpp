@@ -44,6 +44,7 @@ private slots:
     void verification_data();
     void verification();
     void packageBeforeManifest();
+    void resign();
 };
 
 void PublishTest::publishing_data()
@@ -65,7 +66,7 @@ void PublishTest::publishing_data()
     row("http, spaces and percent, rule", "empty", "Pelmara Setup 100%41%.exe", {"--version", "3", "--os-version", " 10+ "});
     row("wildcard version, rule any", "empty", "pelmara.msi", {"--version", "2.x", "--os-version", "any"});
     row("replaces an earlier update", "published", "pelmara-2.2.zip", {"--version", "2.2", "--sign-key", TEST_SECRET_KEY});
-    row("http, signed", "empty", "pelmara-2.1.zip", {"--version", "2.1", "--sign-key", TEST_SECRET_KEY});
+    row("http, signed", "empty", "pelmara-2.1.zip", {"--version", "2.1", "--sign-key", TEST_SECRET_KEY, "--expires", "1"});
     row("force: older version, different package of same name", "published", "app.zip", {"--version", "2.0", "--force"});
     row("same package under a new version", "published 2.x", "app.zip", {"--version", "3", "--sign-key", TEST_SECRET_KEY});
     row("resumed rollout: the same again without --force", "published, halted", "app.zip",
@@ -94,6 +95,8 @@ void PublishTest::publishing_data()
     row("update folder is a file", "file", "app.zip", {"--version", "2.1"}, 4, "cannot create the folder");
     row("rollout above 100", "empty", "app.zip", {"--version", "2.1", "--rollout", "100.5"}, 2,
         "the rollout \"100.5\" is no percent from 0 to 100.");
+    row("expiry of no days", "published", "other.zip", {"--version", "2.2", "--sign-key", TEST_SECRET_KEY, "--expires", "0"}, 1,
+        "--expires takes a whole number of days from 1 to 36500");
     row("verify with package", "published", "app.zip", {"--verify"}, 1, "--verify only checks; it takes no --package.");
 }
 
@@ -135,8 +138,14 @@ void PublishTest::publishing()
     const QString version = arguments.at(1);
     const QString md5 = QString::fromLatin1(md5Hex(package));
     const bool signs = arguments.contains("--sign-key");
-    QCOMPARE(QString(result.output), QStringLiteral("Published version %1: %2, 200002 bytes, MD5 %3.\n").arg(version, packageName, md5)
-                                    + (signs ? "Signed updates.json with key " TEST_KEY_ID ".\n" : ""));
+    // A signature holds from its making for the days asked, 30 unless told.
+    const QRegularExpression times(" at ([^,]+), valid until ([^.]+)");
+    const QRegularExpressionMatch stated = times.match(result.output);
+    QCOMPARE(QDateTime::fromString(stated.captured(1), Qt::ISODate).secsTo(QDateTime::fromString(stated.captured(2), Qt::ISODate)),
+             signs ? 86400 * (arguments.contains("--expires") ? arguments.last().toInt() : 30) : 0);
+    QCOMPARE(QString(result.output).remove(times),
+             QStringLiteral("Published version %1: %2, 200002 bytes, MD5 %3.\n").arg(version, packageName, md5)
+                     + (signs ? "Signed updates.json with key " TEST_KEY_ID ".\n" : ""));
     // --force over a signed folder takes the stale signature away.
     QCOMPARE(QFileInfo::exists(pc + "/updates.json.minisig"), signs);
     QJsonObject manifest{{"md5", md5}, {"sha256", sha256Hex(package)},
@@ -146,7 +155,7 @@ void PublishTest::publishing()
     QCOMPARE(QJsonDocument::fromJson(readFile(pc + "/updates.json")).object(), manifest);
     const Sandbox::Result verified = publish(sandbox, signs ? QStringList{"--verify", "--public-key", TEST_PUBLIC_KEY} : QStringList{"--verify"});
     QCOMPARE(verified.exitCode, 0);
-    QVERIFY2(verified.output.startsWith(signs ? "updates.json is signed by key " TEST_KEY_ID ".\n" : "updates.json is not signed.\n"),
+    QVERIFY2(verified.output.startsWith(signs ? "updates.json is signed by key " TEST_KEY_ID " at " : "updates.json is not signed.\n"),
              verified.output);
     const QString url = sandbox.remoteUrl(QString(QTest::currentDataTag()).startsWith("http") ? "http" : "file");
     QCOMPARE(sandbox.run(sandbox.arguments(url), signs ? SIGNING_UPDATER_EXECUTABLE : UPDATER_EXECUTABLE).exitCode, 0);
@@ -212,6 +221,38 @@ void PublishTest::packageBeforeManifest()
         QSKIP("strace cannot trace the publishing tool here");
     const QByteArray calls = readFile(trace);
     QVERIFY2(calls.indexOf("/pc/app.zip\"") > 0 && calls.indexOf("/pc/app.zip\"") < calls.indexOf("/pc/updates.json\""), calls);
+}
+
+// An expired folder, which --verify reports, lives again once re-signed, and only its signature changes;
+// a manifest that the key never signed is not signed again.
+void PublishTest::resign()
+{
+    Sandbox sandbox;
+    sandbox.putRemote("app.zip", "new");
+    sandbox.putRemote("updates.json.minisig", readFile(SIGNED_FOLDER "/pinned.expired.minisig"));
+    sandbox.putRemote("updates.json", readFile(SIGNED_FOLDER "/pinned.json") + ' ');
+    const QStringList verify{"--verify", "--public-key", TEST_PUBLIC_KEY};
+    const QStringList resign{"--resign", "--sign-key", TEST_SECRET_KEY, "--expires", "2"};
+    QMap<QString, QByteArray> remote = snapshot(sandbox.remoteFolder());
+    QCOMPARE(publish(sandbox, resign).exitCode, 3);
+    QCOMPARE(snapshot(sandbox.remoteFolder()), remote);
+
+    sandbox.putRemote("updates.json", readFile(SIGNED_FOLDER "/pinned.json"));
+    const Sandbox::Result expired = publish(sandbox, verify);
+    QCOMPARE(expired.exitCode, 7);
+    QVERIFY2(expired.output.endsWith("its signature, made at 2001-01-01T00:00:00Z, expired at 2001-09-09T01:46:40Z (--resign renews it).\n"),
+             expired.output);
+    remote = snapshot(sandbox.remoteFolder());
+    const Sandbox::Result resigned = publish(sandbox, resign);
+    QCOMPARE(resigned.exitCode, 0);
+    QVERIFY2(resigned.output.startsWith("Signed updates.json with key " TEST_KEY_ID " at "), resigned.output);
+    const QString signature = sandbox.remoteFolder() + "/pc/updates.json.minisig";
+    QMap<QString, QByteArray> after = snapshot(sandbox.remoteFolder());
+    QVERIFY(after.take(signature) != remote.take(signature));
+    QCOMPARE(after, remote);
+    QCOMPARE(publish(sandbox, verify).exitCode, 0);
+    QCOMPARE(sandbox.run(sandbox.arguments(), SIGNING_UPDATER_EXECUTABLE).exitCode, 0);
+    QCOMPARE(filesBelow(sandbox.availableFolder()), QStringList{"app.zip"});
 }
 
 QTEST_GUILESS_MAIN(PublishTest)

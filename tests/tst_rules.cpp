@@ -215,7 +215,8 @@ void RulesTest::signatureFile()
     QFETCH(bool, valid);
     const QStringList keys{QString::fromLatin1(readFile(TEST_PUBLIC_KEY).split('\n').value(1))};
     QString keyId;
-    QCOMPARE(checkSignature(readFile(SIGNED_FOLDER "/pinned.json"), file, keys, keyId) == SignatureCheck::Valid, valid);
+    QByteArray trustedComment;
+    QCOMPARE(checkSignature(readFile(SIGNED_FOLDER "/pinned.json"), file, keys, keyId, trustedComment) == SignatureCheck::Valid, valid);
 #ifndef Q_OS_WIN
     // wine cannot run minisign, a Linux program.
     QTemporaryDir folder;

@@ -20,8 +20,9 @@ Q_DECLARE_METATYPE(Setup)
 
 namespace {
 // Offers "new" as app.zip in a manifest of tests/signed, "pinned" (with SHA-256 and size), "unsized",
-// "unhashed" or "unpinned", and a signature from there, if named: made by minisign -S, "-l" for "bytes",
-// with the test key, or with another one for "untrusted".
+// "unhashed" or "unpinned", and a signature from there, if named: made by the publishing tool with
+// --expires 36500 for "prehashed"; else by minisign -S -t with the trusted comment it holds,
+// "-l" for "bytes", with the test key, or with another one for "untrusted".
 void publishSigned(const Sandbox &sandbox, const QString &manifest, const QString &signature = QString())
 {
     sandbox.putRemote("app.zip", "new");
@@ -149,14 +150,34 @@ void UpdateRunTest::run_data()
             "Downloading REMOTE/pc/updates.json.minisig to LOCAL/updates/updates.json.minisig",
             "    Finished downloading SIGNATURE bytes.", checking};
     const QString signedByTestKey = QStringLiteral("    SUCCESS: updates.json is signed by key " TEST_KEY_ID ".");
+    const QStringList taken = signatureFetched + QStringList{signedByTestKey} + offered.mid(manifest.size() + 1) + downloaded;
+    const QStringList withRecord{"available/app.zip", "cache/signature-time", "updater.log", "updates.json", "updates.json.minisig"};
     for (const QString signature : {"pinned.prehashed", "pinned.bytes"})
         update(qPrintable("signed folder, " + signature), [signature](const Sandbox &sandbox) { publishSigned(sandbox, "pinned", signature); },
-               signatureFetched + QStringList{signedByTestKey} + offered.mid(manifest.size() + 1) + downloaded,
-               withApp + QStringList{"updates.json.minisig"});
+               taken, withRecord);
+    // pinned.prehashed after itself (the same folder read again), and after the newer pinned.bytes (a replay);
+    // each after a record more than a day ahead of the clock, which the first run replaces.
+    for (const QString before : {"pinned.prehashed", "pinned.bytes"})
+        update(qPrintable("signed folder, after " + before), [before](const Sandbox &sandbox) {
+            writeFile(sandbox.updatesFolder() + "/cache/signature-time", "7258118400\n");
+            publishSigned(sandbox, "pinned", before);
+            sandbox.run(sandbox.arguments(), SIGNING_UPDATER_EXECUTABLE);
+            QFile::remove(sandbox.availableFolder() + "/app.zip");
+            QFile::remove(sandbox.updatesFolder() + "/updater.log");
+            publishSigned(sandbox, "pinned", "pinned.prehashed");
+        }, before == "pinned.prehashed" ? taken : signatureFetched + QStringList{signedByTestKey,
+                   "    FAILURE: updates.json was signed at 2026-12-07T10:38:37Z, before the one taken at 2026-12-07T11:38:37Z."},
+           before == "pinned.prehashed" ? withRecord : QStringList{"cache/signature-time", "updater.log"});
+    for (const auto &[signature, failure] : {std::pair{"unstated", "does not state its time, file and expiry."},
+                                             {"datedexpiry", "does not state its time, file and expiry."},
+                                             {"beta", "was made for updates-beta.json."}, {"expired", "expired at 2001-09-09T01:46:40Z."}})
+        update(qPrintable(QString("signature, ") + signature), [signature = QString(signature)](const Sandbox &sandbox) {
+            publishSigned(sandbox, "pinned", "pinned." + signature);
+        }, signatureFetched + QStringList{signedByTestKey, QString("    FAILURE: signature of updates.json ") + failure}, {"updater.log"});
     for (const QString manifest : {"unsized", "unhashed", "unpinned"})
         update(qPrintable("signed manifest, " + manifest), [manifest](const Sandbox &sandbox) { publishSigned(sandbox, manifest, manifest); },
                signatureFetched + QStringList{signedByTestKey, "Updates.json does not report SHA-256 hash and size for its package."},
-               withManifest + QStringList{"updates.json.minisig"});
+               withRecord.mid(1));
     const QStringList noSignature = signatureFetched.mid(0, signatureFetched.size() - 2);
     const QString notSigned = QStringLiteral("    FAILURE: updates.json is not signed.");
     update("unsigned folder", [](const Sandbox &sandbox) { publishSigned(sandbox, "pinned"); },

@@ -133,7 +133,7 @@ QString keyIdText(const QByteArray &id)
 }
 
 SignatureCheck checkSignature(const QByteArray &message, const QByteArray &signatureFile,
-                              const QStringList &trustedKeys, QString &keyId)
+                              const QStringList &trustedKeys, QString &keyId, QByteArray &trustedComment)
 {
     MinisignSignature signature;
     if (!readMinisignSignature(signatureFile, signature))
@@ -148,8 +148,10 @@ SignatureCheck checkSignature(const QByteArray &message, const QByteArray &signa
         const QByteArray signedBytes = signature.prehashed ? blake2b512(message) : message;
         if (verifyEd25519(key.publicKey, signedBytes, signature.signature)
                 && verifyEd25519(key.publicKey, signature.signature + signature.trustedComment,
-                                 signature.globalSignature))
+                                 signature.globalSignature)) {
+            trustedComment = signature.trustedComment;
             return SignatureCheck::Valid;
+        }
     }
     return trusted ? SignatureCheck::Mismatch : SignatureCheck::UntrustedKey;
 }

@@ -40,8 +40,9 @@ enum class SignatureCheck { Valid, Malformed, UntrustedKey, Mismatch };
 
 // Checks signatureFile over the exact bytes of message against the trusted keys
 // ("RW..." texts; one that cannot be read trusts nothing). keyId receives the id the
-// signature names, once it could be read.
+// signature names, once it could be read; trustedComment the comment it verified, only
+// when the signature is valid.
 SignatureCheck checkSignature(const QByteArray &message, const QByteArray &signatureFile,
-                              const QStringList &trustedKeys, QString &keyId);
+                              const QStringList &trustedKeys, QString &keyId, QByteArray &trustedComment);
 
 #endif

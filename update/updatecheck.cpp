@@ -9,6 +9,7 @@
 #include "update/manifestrules.h"
 #include "update/minisign.h"
 #include "update/packagename.h"
+#include "update/signaturefreshness.h"
 
 #include <QDir>
 #include <QFile>
@@ -108,10 +109,11 @@ bool UpdaterApp::verifyManifestSignature(const QByteArray &manifest)
         return false;
     }
     QString keyId;
-    switch (checkSignature(manifest, file.read(maxSignatureFileSize + 1), trustedKeys, keyId)) {
+    QByteArray trustedComment;
+    switch (checkSignature(manifest, file.read(maxSignatureFileSize + 1), trustedKeys, keyId, trustedComment)) {
     case SignatureCheck::Valid:
         updaterLog().info("    SUCCESS: updates.json is signed by key %s.", qUtf8Printable(keyId));
-        return true;
+        return takeSignedStatement(trustedComment, stagingFolder());
     case SignatureCheck::Malformed:
         updaterLog().info("    FAILURE: signature of updates.json is malformed.");
         return false;
