@@ -28,11 +28,12 @@ bool StagingFile::open()
 {
     // A plain file rather than a temporary one: its handle must really close before
     // the rename, which Windows refuses for an open file. NewOnly never takes over
-    // another download's file.
+    // another download's file. Unbuffered, so that a full disk shows at the write that
+    // meets it, before any digest is taken.
     for (int attempt = 0; attempt < 8 && !file.isOpen(); ++attempt) {
         file.setFileName(folder + QLatin1Char('/') + stagingPrefix
                          + QString::number(QRandomGenerator::global()->generate64(), 36) + stagingSuffix);
-        file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
     }
     failed = !file.isOpen();
     if (failed)
@@ -46,7 +47,7 @@ bool StagingFile::adopt(const QString &path, qint64 keep)
     file.setFileName(QString());
     adopted.setFileName(path);
     target = &adopted;
-    failed = !adopted.open(QIODevice::ReadWrite) || !adopted.resize(keep);
+    failed = !adopted.open(QIODevice::ReadWrite | QIODevice::Unbuffered) || !adopted.resize(keep);
     // The kept bytes are read back, so that the digests cover the whole package.
     while (!failed && adopted.pos() < keep) {
         const QByteArray chunk = adopted.read(1 << 20);
@@ -56,6 +57,8 @@ bool StagingFile::adopt(const QString &path, qint64 keep)
             sha256Hash->addData(chunk);
     }
     written = keep;
+    if (failed)
+        giveUp();
     return !failed;
 }
 
@@ -68,14 +71,28 @@ bool StagingFile::append(const QByteArray &bytes)
     if (sha256Hash)
         sha256Hash->addData(bytes);
     // The digests are taken from what was handed over, not read back from disk, so a
-    // short write must fail the download here.
-    if (target->write(bytes) != bytes.size()) {
-        failed = true;
-        return false;
+    // short write must fail the download here. Only the write after a short one
+    // tells the system's reason.
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 count = target->write(bytes.constData() + done, bytes.size() - done);
+        if (count <= 0) {
+            giveUp();
+            return false;
+        }
+        done += count;
     }
     hash.addData(bytes);
     written += bytes.size();
     return true;
+}
+
+void StagingFile::giveUp()
+{
+    failed = true;
+    failure = target->errorString();
+    // Bytes that did not all reach the disk are of no use, and the room they take may
+    // be what the log needs to say why.
+    target->remove();
 }
 
 QString StagingFile::md5() const

@@ -27,8 +27,11 @@ public:
     // into the digest and whatever follows them is cut off. Unlike the temporary
     // file, the part stays on disk when the object goes without a commit.
     bool adopt(const QString &path, qint64 keep);
-    // False, now and from then on, once any byte could not be written.
+    // False, now and from then on, once any byte could not be written; the staged
+    // file, or the kept part, is gone by then.
     bool append(const QByteArray &bytes);
+    // The system's reason why staging failed.
+    QString errorString() const { return failure; }
 
     qint64 size() const { return written; }
     QString md5() const;
@@ -40,6 +43,8 @@ public:
     bool commit(const QString &destination);
 
 private:
+    void giveUp();
+
     QString folder;
     QFile file;
     QFile adopted;
@@ -47,6 +52,7 @@ private:
     QCryptographicHash hash;
     std::unique_ptr<Sha256Hash> sha256Hash;
     qint64 written = 0;
+    QString failure;
     bool failed = false;
     bool placed = false;
 };
