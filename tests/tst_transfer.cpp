@@ -228,20 +228,18 @@ void TransferTest::keptPart_data()
     const auto pinned = [](const QByteArray &package) {
         return ExpectedFile{QString::fromLatin1(md5Hex(package)), sha256Hex(package), package.size()};
     };
-    // Today's free space would not hold the whole package beside the kept part, but does the rest.
+    // The volume holds the rest beside the kept part, not the whole package.
     const QByteArray twice(200000, 't');
     QTest::newRow("200 answering a resume") << twice.left(100000) << false << HttpAnswer::ok("Sign in first.") << pinned(twice)
             << QStringList{"    Resuming at 100000 bytes.", "    ERROR: Server announces 14 bytes, but updates.json announces 200000."} << true;
     const QByteArray package(150000, 'p');
-    QTest::newRow("whole part") << package << false << HttpAnswer() << pinned(package)
-                                << QStringList{"    Finished downloading 150000 bytes."} << false;
-    QTest::newRow("room once another package's part is gone") << package << true << HttpAnswer::ok(package) << pinned(package)
-                                                            << QStringList{"    Finished downloading 150000 bytes."} << false;
+    const QStringList placed{"    Finished downloading 150000 bytes."};
+    QTest::newRow("whole part") << package << false << HttpAnswer() << pinned(package) << placed << false;
+    QTest::newRow("room once another package's part is gone") << package << true << HttpAnswer::ok(package) << pinned(package) << placed << false;
     const QByteArray large(400000, 'l');
     QTest::newRow("full disk") << large.left(1000) << false
             << HttpAnswer{"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 1000-399999/400000\r\n", large.mid(1000)}
-            << ExpectedFile{QString::fromLatin1(md5Hex(large)), sha256Hex(large), -1}
-            << QStringList{"    Resuming at 1000 bytes.", "    ERROR: Could not write package.bin: {reason}."} << false;
+            << ExpectedFile{md5Hex(large), {}, -1, -1} << QStringList{"    Resuming at 1000 bytes.", "    ERROR: Could not write package.bin: {reason}."} << false;
 }
 
 // What the cache folder keeps of a package meets the server's answer, or none, on a volume of

@@ -34,5 +34,5 @@ for port in $http $https $slow $proxy $credentials; do
 done
 printf 'http %s\nhttps %s\nslow %s\nproxy %s\ncredentials-proxy %s\nfolder %s\n' \
     "$http" "$https" "$slow" "$proxy" "$credentials" "$folder" >"$state/servers"
-mkdir "$state/small-volume"
-mount -t tmpfs -o size=256k tmpfs "$state/small-volume" 2>/dev/null && echo "small-volume $state/small-volume" >>"$state/servers" || true
+mkdir "$state/small-volume" && mount -t tmpfs -o size=256k tmpfs "$state/small-volume" 2>/dev/null &&
+    echo "small-volume $state/small-volume" >>"$state/servers" || true
