@@ -25,7 +25,8 @@ public:
     bool open();
     // Stages into the kept part at path instead: its first keep bytes are read back
     // into the digest and whatever follows them is cut off. Unlike the temporary
-    // file, the part stays on disk when the object goes without a commit.
+    // file, the part stays on disk when the object goes without a commit, unless it
+    // could not be read back.
     bool adopt(const QString &path, qint64 keep);
     // False, now and from then on, once any byte could not be written; the staged
     // file, or the kept part, is gone by then.
