@@ -8,12 +8,14 @@
 #include <QtTest>
 
 // What the loopback server sends for a request: the head (status line and headers) and the
-// body, and then it closes the connection, or stalls: leaves it open.
+// body, and then it closes the connection, or stalls: leaves it open, and may trickle: send a
+// byte every trickleMs.
 struct HttpAnswer
 {
     QByteArray head;
     QByteArray body;
     bool stall = false;
+    int trickleMs = 0;
 
     static HttpAnswer ok(const QByteArray &body)
     {
@@ -49,7 +51,11 @@ protected:
             lastRequest = socket->readAll();
             emit requestReceived();
             socket->write(answer.head + "\r\n" + answer.body);
-            if (!answer.stall)
+            auto trickle = new QTimer(socket);
+            connect(trickle, &QTimer::timeout, socket, [socket] { socket->write("t"); });
+            if (answer.trickleMs)
+                trickle->start(answer.trickleMs);
+            else if (!answer.stall)
                 socket->disconnectFromHost();
         });
     }
@@ -67,7 +73,7 @@ class TransferTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { setNetworkTransferTimeout(2000); }
+    void initTestCase() { setNetworkTransferTimeout(2000), setTransferRateWindow(3000); }
     void init();
     void cleanup() { updater->setLocalPath(QString()); }
     void fatalMessageQuits();
@@ -80,6 +86,9 @@ private slots:
     void shutdownEndsTransfer();
     void remoteUrl_data();
     void remoteUrl();
+    // Last: Qt sends a request whose body without a length was refused once more, with the next one.
+    void keptPart_data();
+    void keptPart();
 
 private:
     QString destination() const { return sandbox->availableFolder() + QLatin1String("/package.bin"); }
@@ -170,6 +179,14 @@ void TransferTest::answers_data()
             << QStringList{"    [33 %] Downloaded 1000 / 3000 bytes", "    ERROR: Received 1000 of 3000 bytes."};
     QTest::newRow("stall") << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n", body.left(1000), true}
                            << ExpectedFile() << QStringList{"    ERROR: (5) Operation canceled"};
+    // Bytes 1.2 and 2.4 seconds in: each keeps the stall limit from running out.
+    QTest::newRow("trickle") << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", {}, true, 1200} << ExpectedFile()
+                             << QStringList{"    [40 %] Downloaded 2 / 5 bytes",
+                                            "    ERROR: Transfer slower than 1024 bytes per second for 3 seconds."};
+    // Qt would decode it past every bound on its length.
+    QTest::newRow("gzip") << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 25\r\n",
+                                        QByteArray::fromHex("1f8b0800000000000203cb48cdc9c9070086a6103605000000")}
+                          << ExpectedFile() << QStringList{"    ERROR: Server sent package.bin with Content-Encoding gzip."};
 }
 
 void TransferTest::answers()
@@ -192,6 +209,67 @@ void TransferTest::answers()
     QCOMPARE(readFile(destination()), stored ? answer.body : previous);
     QCOMPARE(filesBelow(sandbox->updatesFolder() + "/cache"), QStringList());
     QVERIFY(server.lastRequest.contains("\r\nUser-Agent: orvella-software_updater-2.0.1610051745\r\n"));
+    QVERIFY(answer.head.isEmpty() || server.lastRequest.contains("\r\nAccept-Encoding: identity\r\n"));
+}
+
+void TransferTest::keptPart_data()
+{
+    QTest::addColumn<QByteArray>("kept"); // in package.partial, recorded for the package; none when empty
+    QTest::addColumn<bool>("otherPackage"); // recorded for another one instead
+    QTest::addColumn<HttpAnswer>("answer"); // none: the server must not be asked
+    QTest::addColumn<ExpectedFile>("expected");
+    QTest::addColumn<QStringList>("lines"); // without progress lines and digests that match
+    QTest::addColumn<bool>("keptAfter"); // unchanged, and its record too; else gone
+
+    const auto pinned = [](const QByteArray &package) {
+        return ExpectedFile{QString::fromLatin1(md5Hex(package)), sha256Hex(package), package.size()};
+    };
+    // The volume holds the rest beside the kept part, not the whole package.
+    const QByteArray twice(200000, 't');
+    QTest::newRow("200 answering a resume") << twice.left(100000) << false << HttpAnswer::ok("Sign in first.") << pinned(twice)
+            << QStringList{"    Resuming at 100000 bytes.", "    ERROR: Server announces 14 bytes, but updates.json announces 200000."} << true;
+    const QByteArray package(150000, 'p');
+    const QStringList placed{"    Finished downloading 150000 bytes."};
+    QTest::newRow("whole part") << package << false << HttpAnswer() << pinned(package) << placed << false;
+    QTest::newRow("room once another package's part is gone") << package << true << HttpAnswer::ok(package) << pinned(package) << placed << false;
+    const QByteArray large(400000, 'l');
+    QTest::newRow("full disk") << large.left(1000) << false
+            << HttpAnswer{"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 1000-399999/400000\r\n", large.mid(1000)}
+            << ExpectedFile{md5Hex(large), {}, -1, -1} << QStringList{"    Resuming at 1000 bytes.", "    ERROR: Could not write package.bin: {reason}."} << false;
+}
+
+// What the cache folder keeps of a package meets the server's answer, or none, on a volume of
+// 256 KiB.
+void TransferTest::keptPart()
+{
+    QFETCH(QByteArray, kept);
+    QFETCH(bool, otherPackage);
+    QFETCH(HttpAnswer, answer);
+    QFETCH(ExpectedFile, expected);
+    QFETCH(QStringList, lines);
+    QFETCH(bool, keptAfter);
+    const QString volume = testServer("small-volume");
+    if (volume.isEmpty())
+        QSKIP("The tests' servers mount a small volume only as root");
+    sandbox.reset(new Sandbox(volume)); // under wine on the current drive, Z:, the Linux root
+    QVERIFY(QDir().mkpath(sandbox->updatesFolder() + "/cache") && QDir().mkpath(sandbox->availableFolder()));
+    updater->setLocalPath(sandbox->updatesFolder());
+    const QString part = sandbox->updatesFolder() + "/cache/package.partial";
+    writeFile(part, kept);
+    const QByteArray record = QJsonDocument(QJsonObject{{"url", url().toString() + (otherPackage ? ".old" : "")}, {"md5", expected.md5},
+                                                        {"sha256", expected.sha256}, {"size", expected.size}, {"validator", "\"v1\""}}).toJson();
+    writeFile(part + ".json", record);
+    server.answer = answer;
+    server.lastRequest.clear();
+
+    const bool stored = updater->download(url(), destination(), expected);
+
+    QStringList logged = sandbox->logLines().mid(1).filter(QRegularExpression("^(?!    (\\[|Downloaded|Verifying|SUCCESS))"));
+    QCOMPARE(logged.replaceInStrings(QRegularExpression("(write package.bin: ).+\\.$"), "\\1{reason}."), lines);
+    QCOMPARE(stored, lines.last().startsWith("    Finished"));
+    QCOMPARE(server.lastRequest.isEmpty(), answer.head.isEmpty());
+    QCOMPARE(readFile(part) + readFile(part + ".json"), keptAfter ? kept + record : QByteArray());
+    QCOMPARE(filesBelow(sandbox->updatesFolder() + "/cache").size(), keptAfter ? 2 : 0);
 }
 
 void TransferTest::secondDownloadIsRefused()

@@ -29,7 +29,7 @@ bool UpdaterApp::copyLocalFile(const QString &source, const QString &destination
     }
     const QString name = QFileInfo(destination).fileName();
     if (sourceInfo.exists() && (!fitsSizeLimit(expected, name, sourceInfo.size())
-                                || !fitsFreeSpace(expected, stagingFolder(), sourceInfo.size())))
+                                || !fitsFreeSpace(stagingFolder(), qMax(sourceInfo.size(), expected.size))))
         return false;
 
     // A share can hand over a file that is still being written or got damaged on
@@ -55,8 +55,8 @@ bool UpdaterApp::copyLocalFile(const QString &source, const QString &destination
             if (!fitsSizeLimit(expected, name, staged.size() + chunk.size())
                     || !withinExpectedSize(staged.size() + chunk.size(), expected.size))
                 transferLoop.exit(1);
-            else if (!staged.append(chunk))
-                fail();
+            else if (!stageBytes(staged, chunk, name))
+                transferLoop.exit(1);
         } else if (!input.atEnd()) {
             fail();
         } else if (!receivedAll(staged.size(), expected.size) || !verifyDigests(staged, expected)) {

@@ -62,7 +62,8 @@ QJsonObject readRecord(const QString &path)
 PartialDownload::PartialDownload(const QString &folder, const QUrl &url, const ExpectedFile &expected)
     : partPath(folder + QLatin1Char('/') + partName),
       recordPath(folder + QLatin1Char('/') + recordName),
-      identity(identityOf(url, expected))
+      identity(identityOf(url, expected)),
+      size(expected.size)
 {
     if (identity.isEmpty())
         return;
@@ -70,7 +71,7 @@ PartialDownload::PartialDownload(const QString &folder, const QUrl &url, const E
     validator = record.take(validatorKey).toString();
     // Bytes that another account could have written or still changes are never resumed.
     kept = ownFileSize(partPath);
-    if (record != identity || !isHeaderText(validator) || kept <= 0) {
+    if (record != identity || !isHeaderText(validator) || kept <= 0 || (size >= 0 && kept > size)) {
         remove();
         kept = 0;
     }
@@ -91,35 +92,48 @@ void PartialDownload::prepare(QNetworkRequest &request) const
     request.setRawHeader("If-Range", validator.toLatin1());
 }
 
-bool PartialDownload::receive(const QNetworkReply &reply, StagingFile &staged)
+bool PartialDownload::stageWhole(StagingFile &staged) const
+{
+    return staged.adopt(partPath, kept);
+}
+
+bool PartialDownload::resumesAsAsked(const QNetworkReply &reply)
 {
     // Qt may report a head more than once; the body has begun by then.
-    if (identity.isEmpty() || answered)
+    if (identity.isEmpty() || answered || reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 206)
         return true;
+    // Bytes from anywhere else than right after the kept ones would not fit them.
+    if (kept == 0 || !reply.rawHeader("Content-Range").startsWith("bytes " + QByteArray::number(kept) + '-')) {
+        updaterLog().info("    ERROR: Server did not resume at %lld bytes.", kept);
+        remove();
+        return false;
+    }
+    resumedAt = kept;
+    return true;
+}
+
+void PartialDownload::receive(const QNetworkReply &reply, StagingFile &staged)
+{
+    if (identity.isEmpty() || answered)
+        return;
     answered = true;
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status == 206) {
-        // Bytes from anywhere else than right after the kept ones would not fit them.
-        if (kept == 0 || !reply.rawHeader("Content-Range").startsWith("bytes " + QByteArray::number(kept) + '-')) {
-            updaterLog().info("    ERROR: Server did not resume at %lld bytes.", kept);
-            remove();
-            return false;
-        }
-        resumedAt = kept;
         staged.adopt(partPath, kept);
-        return true;
+        return;
     }
-    // Nothing follows the kept bytes: they are the whole file, yet were never placed.
-    // Asking again would meet the same answer on every run.
+    // Nothing follows the kept bytes: they are the whole file, yet were never placed,
+    // and updates.json states no size that would have shown it. Asking again would
+    // meet the same answer on every run.
     if (status == 416)
         remove();
     // Any other answer fails as it would have without a kept part, which stays.
     if (status != 200)
-        return true;
+        return;
     validator = validatorOf(reply);
     if (!isHeaderText(validator)) {
         remove();
-        return true;
+        return;
     }
     // The part is emptied before its record names the new file: a process killed in
     // between leaves a record of nothing, never old bytes under a new name. A record
@@ -130,7 +144,6 @@ bool PartialDownload::receive(const QNetworkReply &reply, StagingFile &staged)
     QFile file(recordPath);
     if (openOwnFile(file, QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(QJsonDocument(record).toJson(QJsonDocument::Compact));
-    return true;
 }
 
 void PartialDownload::remove() const

@@ -32,11 +32,12 @@ bool StagingFile::open()
 {
     // A plain file rather than a temporary one: its handle must really close before
     // the rename, which Windows refuses for an open file. NewOnly never takes over
-    // another download's file.
+    // another download's file. Unbuffered, so that a full disk shows at the write that
+    // meets it, before any digest is taken.
     for (int attempt = 0; attempt < 8 && !file.isOpen(); ++attempt) {
         file.setFileName(folder + QLatin1Char('/') + stagingPrefix
                          + QString::number(QRandomGenerator::global()->generate64(), 36) + stagingSuffix);
-        file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
     }
     failed = !file.isOpen();
     if (failed)
@@ -51,7 +52,7 @@ bool StagingFile::adopt(const QString &path, qint64 keep)
     adopted.setFileName(path);
     adoptedPath = path;
     target = &adopted;
-    failed = !openOwnFile(adopted, QIODevice::ReadWrite) || !adopted.resize(keep) || !adopted.seek(keep);
+    failed = !openOwnFile(adopted, QIODevice::ReadWrite | QIODevice::Unbuffered) || !adopted.resize(keep) || !adopted.seek(keep);
     // The kept bytes are read back, so that the digests cover the whole package; they
     // are read on the digests' threads while the rest arrives.
     if (!failed) {
@@ -61,6 +62,8 @@ bool StagingFile::adopt(const QString &path, qint64 keep)
     }
     written = keep;
     writtenBack = keep;
+    if (failed)
+        giveUp();
     return !failed;
 }
 
@@ -73,9 +76,16 @@ bool StagingFile::append(const QByteArray &bytes)
     md5Hash->addData(bytes);
     if (sha256Hash)
         sha256Hash->addData(bytes);
-    if (target->write(bytes) != bytes.size()) {
-        failed = true;
-        return false;
+    // The digests are taken from what was handed over, not read back from disk, so a
+    // short write must fail the download here. Only the write after a short one
+    // tells the system's reason.
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 count = target->write(bytes.constData() + done, bytes.size() - done);
+        if (count <= 0) {
+            giveUp();
+            return false;
+        }
+        done += count;
     }
     written += bytes.size();
     if (written - writtenBack >= writeBackSize) {
@@ -83,6 +93,17 @@ bool StagingFile::append(const QByteArray &bytes)
         writtenBack = written;
     }
     return true;
+}
+
+void StagingFile::giveUp()
+{
+    failed = true;
+    failure = target->errorString();
+    // Bytes that did not all reach the disk are of no use, and the room they take may
+    // be what the log needs to say why. A kept part is open through its handle, which
+    // does not remember the name.
+    target->close();
+    QFile::remove(target == &adopted ? adoptedPath : file.fileName());
 }
 
 QString StagingFile::md5() const

@@ -25,10 +25,13 @@ public:
     // Stages into the kept part at path instead: its first keep bytes go into the
     // digests, read back on their threads while the rest arrives, and whatever follows
     // them is cut off. Unlike the temporary file, the part stays on disk when the object
-    // goes without a commit.
+    // goes without a commit, unless it could not be opened.
     bool adopt(const QString &path, qint64 keep);
-    // False, now and from then on, once any byte could not be written.
+    // False, now and from then on, once any byte could not be written; the staged
+    // file, or the kept part, is gone by then.
     bool append(const QByteArray &bytes);
+    // The system's reason why staging failed.
+    QString errorString() const { return failure; }
 
     qint64 size() const { return written; }
     // Each waits for its digest's last bytes; empty when the kept part could not be read.
@@ -41,6 +44,8 @@ public:
     bool commit(const QString &destination);
 
 private:
+    void giveUp();
+
     QString folder;
     QFile file;
     QFile adopted;
@@ -52,6 +57,7 @@ private:
     qint64 written = 0;
     // What the disk was set to work on already.
     qint64 writtenBack = 0;
+    QString failure;
     bool failed = false;
     bool placed = false;
 };

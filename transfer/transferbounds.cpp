@@ -2,6 +2,7 @@
 
 #include "log/logmessage.h"
 #include "transfer/expectedfile.h"
+#include "transfer/stagingfile.h"
 
 #include <QStorageInfo>
 
@@ -13,9 +14,8 @@ bool fitsSizeLimit(const ExpectedFile &expected, const QString &name, qint64 len
     return false;
 }
 
-bool fitsFreeSpace(const ExpectedFile &expected, const QString &folder, qint64 length)
+bool fitsFreeSpace(const QString &folder, qint64 needed)
 {
-    const qint64 needed = qMax(length, expected.size);
     if (needed <= 0)
         return true;
     // A volume that cannot tell its free space gets the benefit of the doubt.
@@ -24,5 +24,13 @@ bool fitsFreeSpace(const ExpectedFile &expected, const QString &folder, qint64 l
     if (available < 0 || needed <= available)
         return true;
     updaterLog().info("    ERROR: Not enough free disk space: %lld bytes needed, %lld available.", needed, available);
+    return false;
+}
+
+bool stageBytes(StagingFile &staged, const QByteArray &bytes, const QString &name)
+{
+    if (staged.append(bytes))
+        return true;
+    updaterLog().info("    ERROR: Could not write %s: %s.", qUtf8Printable(name), qUtf8Printable(staged.errorString()));
     return false;
 }

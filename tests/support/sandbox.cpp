@@ -2,8 +2,9 @@
 
 #include <QtCore>
 
-// In the folder that ctest gives the test as TMPDIR, which Windows does not read.
-Sandbox::Sandbox() : root(QDir(qEnvironmentVariable("TMPDIR", QDir::tempPath())).filePath(QStringLiteral("sandbox-XXXXXX")))
+// By default in the folder that ctest gives the test as TMPDIR, which Windows does not read.
+Sandbox::Sandbox(const QString &parent)
+    : root(QDir(parent.isEmpty() ? qEnvironmentVariable("TMPDIR", QDir::tempPath()) : parent).filePath(QStringLiteral("sandbox-XXXXXX")))
 #ifdef Q_OS_UNIX
     , temporary(QStringLiteral("/tmp/updater-test-XXXXXX"))
 #endif

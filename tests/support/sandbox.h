@@ -25,7 +25,8 @@ public:
         QByteArray output; // standard error and standard output
     };
 
-    Sandbox();
+    // In parent, or else in the test's own temporary folder.
+    explicit Sandbox(const QString &parent = QString());
 
     QString path(const QString &relative) const { return root.filePath(relative); }
     QString localFolder() const { return path(QStringLiteral("local")); }

@@ -3,11 +3,13 @@
 # neither wait for nor stop a Linux child: nginx serving FOLDER over http, https (a self-signed
 # certificate, also for this machine's name, by which tests reach it through a proxy) and "slow"
 # http at 400 KiB/s with an access log; tinyproxy, open ("proxy") and with "credentials-proxy".
+# As root, it also mounts a volume of 256 KiB for tests that fill a disk ("small-volume").
 # "start STATE FOLDER" writes STATE/servers, "NAME PORT" lines and "folder FOLDER"; "stop STATE"
 # ends them, as does a start those of a run that was cut short.
 set -euo pipefail
 state=$2
 for pid in "$state"/*.pid; do [ -f "$pid" ] && kill "$(cat "$pid")" 2>/dev/null || true; done
+umount "$state/small-volume" 2>/dev/null || true
 [ "$1" = stop ] && exit 0
 folder=$3
 rm -rf "$state"
@@ -32,3 +34,5 @@ for port in $http $https $slow $proxy $credentials; do
 done
 printf 'http %s\nhttps %s\nslow %s\nproxy %s\ncredentials-proxy %s\nfolder %s\n' \
     "$http" "$https" "$slow" "$proxy" "$credentials" "$folder" >"$state/servers"
+mkdir "$state/small-volume" && mount -t tmpfs -o size=256k tmpfs "$state/small-volume" 2>/dev/null &&
+    echo "small-volume $state/small-volume" >>"$state/servers" || true
