@@ -20,13 +20,18 @@ QByteArray readSmallFile(const QString &path, qint64 maxBytes)
 
 bool writeSmallFile(const QString &path, const QByteArray &bytes)
 {
-    // A new file of its own: its permissions are the owner's alone.
-    QTemporaryFile file(path + QLatin1String(".XXXXXX"));
-    if (!file.open() || file.write(bytes) != bytes.size() || !flushToDisk(file))
-        return false;
-    file.close();
-    if (!renameDurably(file.fileName(), path))
-        return false;
-    file.setAutoRemove(false);
-    return true;
+    // A new file of its own: its permissions are the owner's alone. A temporary file keeps
+    // its handle open past close() until it goes, and Windows renames no open file.
+    QString staged;
+    {
+        QTemporaryFile file(path + QLatin1String(".XXXXXX"));
+        if (!file.open() || file.write(bytes) != bytes.size() || !flushToDisk(file))
+            return false;
+        staged = file.fileName();
+        file.setAutoRemove(false);
+    }
+    if (renameDurably(staged, path))
+        return true;
+    QFile::remove(staged);
+    return false;
 }
