@@ -177,7 +177,8 @@ void TransferTest::answers_data()
             << HttpAnswer{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3000\r\n",
                           "3e8\r\n" + body.left(1000) + "\r\n0\r\n\r\n"} << ExpectedFile()
             << QStringList{"    [33 %] Downloaded 1000 / 3000 bytes", "    ERROR: Received 1000 of 3000 bytes."};
-    QTest::newRow("stall") << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n", body.left(1000), true}
+    // No body: Qt reports the progress of early bytes or not, depending on when they come.
+    QTest::newRow("stall") << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n", {}, true}
                            << ExpectedFile() << QStringList{"    ERROR: (5) Operation canceled"};
     // Bytes 1.2 and 2.4 seconds in: each keeps the stall limit from running out.
     QTest::newRow("trickle") << HttpAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", {}, true, 1200} << ExpectedFile()
