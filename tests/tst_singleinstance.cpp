@@ -126,8 +126,9 @@ void SingleInstanceTest::killedOwnerIsTakenOverAndShutDown()
     QCOMPARE(next.exitCode(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(shutdown.state(), QProcess::NotRunning, 10000);
     QCOMPARE(shutdown.exitCode(), 0);
-    // The client keeps its connection for two seconds after writing, then ends.
-    QVERIFY2(clock.elapsed() >= 1900 && clock.elapsed() < 4500, qPrintable(QString::number(clock.elapsed())));
+    // The client keeps its connection for two seconds after writing, then ends (a loaded
+    // machine may take seconds more to start it).
+    QVERIFY2(clock.elapsed() >= 1900 && clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
     const QStringList lines = sandbox.logLines();
     QCOMPARE(lines.mid(lines.indexOf("Received LOCAL SOCKET connection")),
              (QStringList{"Received LOCAL SOCKET connection", "Received LOCAL SOCKET message: shutdown"}));
