@@ -1,12 +1,10 @@
 #include "update/signaturefreshness.h"
 
 #include "log/logmessage.h"
-#include "transfer/stagingfile.h"
+#include "platform/smallfile.h"
 #include "update/signedstatement.h"
 
 #include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
 
 namespace {
 const QLatin1String recordName("signature-time");
@@ -17,21 +15,8 @@ constexpr qint64 clockTolerance = 24 * 60 * 60;
 // The signing time of the newest signature taken, or -1 when there is no readable record.
 qint64 readNewestTaken(const QString &path)
 {
-    // Anything but a file, such as a FIFO that would never give its bytes, is no record.
-    QFile file(path);
     qint64 seconds = -1;
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)
-            || !readUnixSeconds(file.read(32).trimmed(), seconds))
-        return -1;
-    return seconds;
-}
-
-// Written like a package: staged, on the disk, and renamed into place, so that a kill
-// or a power cut leaves the old record or the new one.
-bool recordNewestTaken(const QString &path, const QString &cacheFolder, qint64 timestamp)
-{
-    StagingFile staged(cacheFolder);
-    return staged.open() && staged.append(QByteArray::number(timestamp) + '\n') && staged.commit(path);
+    return readUnixSeconds(readSmallFile(path, 32).trimmed(), seconds) ? seconds : -1;
 }
 }
 
@@ -66,7 +51,7 @@ bool takeSignedStatement(const QByteArray &trustedComment, const QString &cacheF
         return false;
     }
     // The same signature read again changes nothing.
-    if (statement.timestamp != newestTaken && !recordNewestTaken(recordPath, cacheFolder, statement.timestamp))
+    if (statement.timestamp != newestTaken && !writeSmallFile(recordPath, QByteArray::number(statement.timestamp) + '\n'))
         updaterLog().info("    ERROR: Could not record the signing time in %s.", qUtf8Printable(recordPath));
     return true;
 }
